@@ -1,0 +1,59 @@
+#include "core/align.hpp"
+
+#include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace korva {
+
+namespace {
+
+// For each target label, the index of the last occurrence of that label in `source`, or
+// -1 when `source` lacks it.
+template <typename Label, typename Key>
+std::vector<std::ptrdiff_t> index_of(const std::vector<Label>& source,
+                                     const std::vector<Label>& target) {
+  std::unordered_map<Key, std::ptrdiff_t> where;
+  where.reserve(source.size());
+  for (std::size_t i = 0; i < source.size(); ++i) where[Key(source[i])] = std::ptrdiff_t(i);
+  std::vector<std::ptrdiff_t> out(target.size(), -1);
+  for (std::size_t i = 0; i < target.size(); ++i) {
+    auto it = where.find(Key(target[i]));
+    if (it != where.end()) out[i] = it->second;
+  }
+  return out;
+}
+
+}  // namespace
+
+Panel project(const Panel& p, const Dates& dates, const Symbols& symbols) {
+  Panel out{dates, symbols, Matrix(dates.size(), symbols.size())};
+  const auto rows = index_of<std::int32_t, std::int32_t>(p.dates, dates);
+  const auto cols = index_of<std::string, std::string_view>(p.symbols, symbols);
+  const std::size_t m = symbols.size();
+  for (std::size_t i = 0; i < dates.size(); ++i) {
+    if (rows[i] < 0) continue;
+    const double* src = p.data.row(std::size_t(rows[i]));
+    double* dst = out.data.row(i);
+    for (std::size_t j = 0; j < m; ++j) {
+      if (cols[j] >= 0) dst[j] = src[cols[j]];
+    }
+  }
+  return out;
+}
+
+std::pair<Panel, Panel> align(const Panel& a, const Panel& b) {
+  std::set<std::int32_t> date_set(a.dates.begin(), a.dates.end());
+  date_set.insert(b.dates.begin(), b.dates.end());
+  const Dates dates(date_set.begin(), date_set.end());
+
+  const std::unordered_set<std::string_view> in_b(b.symbols.begin(), b.symbols.end());
+  Symbols symbols;
+  for (const auto& s : a.symbols) {
+    if (in_b.contains(s)) symbols.push_back(s);
+  }
+  return {project(a, dates, symbols), project(b, dates, symbols)};
+}
+
+}  // namespace korva
