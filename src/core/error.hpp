@@ -55,7 +55,7 @@ inline std::unexpected<EngineError> eval_error(std::string message) {
 #define KORVA_CONCAT_INNER(a, b) a##b
 #define KORVA_CONCAT(a, b) KORVA_CONCAT_INNER(a, b)
 #define KORVA_TRY(var, expr) KORVA_TRY_IMPL(KORVA_CONCAT(korva_try_, __LINE__), var, expr)
-#define KORVA_TRY_IMPL(tmp, var, expr)                              \
-  auto tmp = (expr);                                                \
+#define KORVA_TRY_IMPL(tmp, var, expr)                                  \
+  auto tmp = (expr);                                                    \
   if (!tmp.has_value()) return std::unexpected(std::move(tmp).error()); \
   var = std::move(tmp).value()

@@ -64,25 +64,40 @@ Result<Panel> eval(const Expr& e, const EvalContext& ctx) {
       if (it == ctx.panels.end()) return eval_error("unknown series '" + e.text(0) + "'");
       return it->second.clone();
     }
-    case Op::Const: return bare_const(e);
+    case Op::Const:
+      return bare_const(e);
     case Op::Shift: {
       KORVA_TRY(Panel p, eval(e.sub(0), ctx));
       return p.shift(e.count(1));
     }
-    case Op::Gt: return eval_numeric(e, ctx, ops::BinaryFn::Gt);
-    case Op::Lt: return eval_numeric(e, ctx, ops::BinaryFn::Lt);
-    case Op::Ge: return eval_numeric(e, ctx, ops::BinaryFn::Ge);
-    case Op::Le: return eval_numeric(e, ctx, ops::BinaryFn::Le);
-    case Op::Add: return eval_numeric(e, ctx, ops::BinaryFn::Add);
-    case Op::Sub: return eval_numeric(e, ctx, ops::BinaryFn::Sub);
-    case Op::Mul: return eval_numeric(e, ctx, ops::BinaryFn::Mul);
-    case Op::Div: return eval_numeric(e, ctx, ops::BinaryFn::Div);
-    case Op::And: return eval_pair(e, ctx, ops::and_);
-    case Op::Or: return eval_pair(e, ctx, ops::or_);
-    case Op::Mask: return eval_pair(e, ctx, ops::mask);
-    case Op::Not: return eval_unary(e, ctx, ops::not_);
-    case Op::Neg: return eval_unary(e, ctx, ops::neg);
-    case Op::Ceil: return eval_unary(e, ctx, ops::ceil);
+    case Op::Gt:
+      return eval_numeric(e, ctx, ops::BinaryFn::Gt);
+    case Op::Lt:
+      return eval_numeric(e, ctx, ops::BinaryFn::Lt);
+    case Op::Ge:
+      return eval_numeric(e, ctx, ops::BinaryFn::Ge);
+    case Op::Le:
+      return eval_numeric(e, ctx, ops::BinaryFn::Le);
+    case Op::Add:
+      return eval_numeric(e, ctx, ops::BinaryFn::Add);
+    case Op::Sub:
+      return eval_numeric(e, ctx, ops::BinaryFn::Sub);
+    case Op::Mul:
+      return eval_numeric(e, ctx, ops::BinaryFn::Mul);
+    case Op::Div:
+      return eval_numeric(e, ctx, ops::BinaryFn::Div);
+    case Op::And:
+      return eval_pair(e, ctx, ops::and_);
+    case Op::Or:
+      return eval_pair(e, ctx, ops::or_);
+    case Op::Mask:
+      return eval_pair(e, ctx, ops::mask);
+    case Op::Not:
+      return eval_unary(e, ctx, ops::not_);
+    case Op::Neg:
+      return eval_unary(e, ctx, ops::neg);
+    case Op::Ceil:
+      return eval_unary(e, ctx, ops::ceil);
 
     case Op::Neutralize:
     case Op::NeutralizeIndustry:

@@ -39,6 +39,8 @@ struct Panel {
   friend bool operator==(const Panel&, const Panel&) = default;
 };
 
-inline bool is_true(double x) { return x == 1.0; }
+inline bool is_true(double x) {
+  return x == 1.0;
+}
 
 }  // namespace korva

@@ -7,7 +7,9 @@ namespace korva::json {
 
 namespace {
 
-bool key_less(const Object::Entry& e, std::string_view key) { return e.first < key; }
+bool key_less(const Object::Entry& e, std::string_view key) {
+  return e.first < key;
+}
 
 // Moves every array element and object member of `v` into `pending`, leaving `v` without
 // children, so that destroying `v` afterwards does not recurse.
@@ -54,7 +56,9 @@ Value* Object::find(std::string_view key) {
   return const_cast<Value*>(static_cast<const Object*>(this)->find(key));
 }
 
-bool operator==(const Object& a, const Object& b) { return a.entries_ == b.entries_; }
+bool operator==(const Object& a, const Object& b) {
+  return a.entries_ == b.entries_;
+}
 
 Value::Value(std::int64_t i) {
   if (i >= 0) {

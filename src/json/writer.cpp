@@ -13,13 +13,27 @@ void write_string(std::string_view s, std::string& out) {
   for (char ch : s) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           out += "\\u00";
@@ -63,12 +77,24 @@ void write(const Value& root, std::string& out) {
   std::vector<Frame> stack;
   auto emit_scalar_or_open = [&](const Value& v) {
     switch (v.kind()) {
-      case Kind::Null: out += "null"; break;
-      case Kind::Bool: out += v.as_bool() ? "true" : "false"; break;
-      case Kind::UInt: write_integer(v.as_uint(), out); break;
-      case Kind::Int: write_integer(v.as_int(), out); break;
-      case Kind::Double: write_double(v.as_double(), out); break;
-      case Kind::String: write_string(v.as_string(), out); break;
+      case Kind::Null:
+        out += "null";
+        break;
+      case Kind::Bool:
+        out += v.as_bool() ? "true" : "false";
+        break;
+      case Kind::UInt:
+        write_integer(v.as_uint(), out);
+        break;
+      case Kind::Int:
+        write_integer(v.as_int(), out);
+        break;
+      case Kind::Double:
+        write_double(v.as_double(), out);
+        break;
+      case Kind::String:
+        write_string(v.as_string(), out);
+        break;
       case Kind::Array:
         out.push_back('[');
         stack.push_back({&v, 0, nullptr});

@@ -15,14 +15,22 @@ void map_cells(Matrix& m, F f) {
 template <typename Visit>
 auto with_fn(BinaryFn f, Visit visit) {
   switch (f) {
-    case BinaryFn::Gt: return visit(GtFn{});
-    case BinaryFn::Lt: return visit(LtFn{});
-    case BinaryFn::Ge: return visit(GeFn{});
-    case BinaryFn::Le: return visit(LeFn{});
-    case BinaryFn::Add: return visit(AddFn{});
-    case BinaryFn::Sub: return visit(SubFn{});
-    case BinaryFn::Mul: return visit(MulFn{});
-    case BinaryFn::Div: break;
+    case BinaryFn::Gt:
+      return visit(GtFn{});
+    case BinaryFn::Lt:
+      return visit(LtFn{});
+    case BinaryFn::Ge:
+      return visit(GeFn{});
+    case BinaryFn::Le:
+      return visit(LeFn{});
+    case BinaryFn::Add:
+      return visit(AddFn{});
+    case BinaryFn::Sub:
+      return visit(SubFn{});
+    case BinaryFn::Mul:
+      return visit(MulFn{});
+    case BinaryFn::Div:
+      break;
   }
   return visit(DivFn{});
 }
@@ -57,17 +65,39 @@ Panel scalar_mul(const Panel& p, double c) {
   return out;
 }
 
-Panel gt(const Panel& a, const Panel& b) { return binary(a, b, GtFn{}); }
-Panel lt(const Panel& a, const Panel& b) { return binary(a, b, LtFn{}); }
-Panel ge(const Panel& a, const Panel& b) { return binary(a, b, GeFn{}); }
-Panel le(const Panel& a, const Panel& b) { return binary(a, b, LeFn{}); }
-Panel add(const Panel& a, const Panel& b) { return binary(a, b, AddFn{}); }
-Panel sub(const Panel& a, const Panel& b) { return binary(a, b, SubFn{}); }
-Panel mul(const Panel& a, const Panel& b) { return binary(a, b, MulFn{}); }
-Panel div(const Panel& a, const Panel& b) { return binary(a, b, DivFn{}); }
-Panel and_(const Panel& a, const Panel& b) { return binary(a, b, AndFn{}); }
-Panel or_(const Panel& a, const Panel& b) { return binary(a, b, OrFn{}); }
-Panel mask(const Panel& a, const Panel& b) { return binary(a, b, MaskFn{}); }
+Panel gt(const Panel& a, const Panel& b) {
+  return binary(a, b, GtFn{});
+}
+Panel lt(const Panel& a, const Panel& b) {
+  return binary(a, b, LtFn{});
+}
+Panel ge(const Panel& a, const Panel& b) {
+  return binary(a, b, GeFn{});
+}
+Panel le(const Panel& a, const Panel& b) {
+  return binary(a, b, LeFn{});
+}
+Panel add(const Panel& a, const Panel& b) {
+  return binary(a, b, AddFn{});
+}
+Panel sub(const Panel& a, const Panel& b) {
+  return binary(a, b, SubFn{});
+}
+Panel mul(const Panel& a, const Panel& b) {
+  return binary(a, b, MulFn{});
+}
+Panel div(const Panel& a, const Panel& b) {
+  return binary(a, b, DivFn{});
+}
+Panel and_(const Panel& a, const Panel& b) {
+  return binary(a, b, AndFn{});
+}
+Panel or_(const Panel& a, const Panel& b) {
+  return binary(a, b, OrFn{});
+}
+Panel mask(const Panel& a, const Panel& b) {
+  return binary(a, b, MaskFn{});
+}
 
 Panel neg(Panel p) {
   map_cells(p.data, [](double x) { return x * -1.0; });

@@ -14,14 +14,30 @@ namespace korva::ops {
 // Element functions: x is the left operand's cell, y the right operand's.
 enum class BinaryFn { Gt, Lt, Ge, Le, Add, Sub, Mul, Div };
 
-struct GtFn { double operator()(double x, double y) const { return x > y ? 1.0 : 0.0; } };
-struct LtFn { double operator()(double x, double y) const { return x < y ? 1.0 : 0.0; } };
-struct GeFn { double operator()(double x, double y) const { return x >= y ? 1.0 : 0.0; } };
-struct LeFn { double operator()(double x, double y) const { return x <= y ? 1.0 : 0.0; } };
-struct AddFn { double operator()(double x, double y) const { return x + y; } };
-struct SubFn { double operator()(double x, double y) const { return x - y; } };
-struct MulFn { double operator()(double x, double y) const { return x * y; } };
-struct DivFn { double operator()(double x, double y) const { return x / y; } };
+struct GtFn {
+  double operator()(double x, double y) const { return x > y ? 1.0 : 0.0; }
+};
+struct LtFn {
+  double operator()(double x, double y) const { return x < y ? 1.0 : 0.0; }
+};
+struct GeFn {
+  double operator()(double x, double y) const { return x >= y ? 1.0 : 0.0; }
+};
+struct LeFn {
+  double operator()(double x, double y) const { return x <= y ? 1.0 : 0.0; }
+};
+struct AddFn {
+  double operator()(double x, double y) const { return x + y; }
+};
+struct SubFn {
+  double operator()(double x, double y) const { return x - y; }
+};
+struct MulFn {
+  double operator()(double x, double y) const { return x * y; }
+};
+struct DivFn {
+  double operator()(double x, double y) const { return x / y; }
+};
 struct AndFn {
   double operator()(double x, double y) const { return x == 1.0 && y == 1.0 ? 1.0 : 0.0; }
 };
