@@ -1,5 +1,3 @@
-"""korva: research engine for systematic equity strategies."""
+from ._korva import __doc__, __version__, evaluate, format, lint, parse, run_backtest
 
-from ._korva import __version__
-
-__all__ = ["__version__"]
+__all__ = ["run_backtest", "parse", "format", "lint", "evaluate", "__version__"]
