@@ -317,7 +317,7 @@ TEST(HoldUntil, GridWithoutDatesGivesAnEmptyPanel) {
 TEST(ApplyPriceStops, TracksReferenceAndPeak) {
   // Two symbols: A held yesterday (untracked), B not held but still tracked.
   Matrix held(2, 2, std::vector<double>{1, 0, 0, 0});
-  Matrix exit(2, 2, 0.0);
+  std::vector<double> exit(2, 0.0);
   Matrix close(2, 2, std::vector<double>{1, 1, 40, 7});
   std::vector<double> reference{nan, 12}, peak{1.0, 1.3};
   HoldUntilOpts opts;
@@ -327,7 +327,7 @@ TEST(ApplyPriceStops, TracksReferenceAndPeak) {
   EXPECT_EQ(peak[0], 1.0);
   EXPECT_TRUE(std::isnan(reference[1]));
   EXPECT_EQ(peak[1], 1.0);
-  EXPECT_EQ(exit.cells(), (std::vector<double>{0, 0, 0, 0}));
+  EXPECT_EQ(exit, (std::vector<double>{0, 0}));
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <numeric>
 #include <optional>
 
 #include "core/align.hpp"
+#include "core/ops/grid.hpp"
 #include "core/ops/linalg.hpp"
 
 namespace korva::ops {
@@ -13,6 +15,36 @@ namespace korva::ops {
 Matrix project_onto(const Panel& panel, const Dates& dates, const Symbols& symbols) {
   return std::move(project(panel, dates, symbols).data);
 }
+
+namespace {
+
+// Adds the usable symbols' products to the upper triangle of the k-by-k normal matrix `a`
+// and to `b`: for each symbol in order, a[p][q] += x[p] * x[q] and b[p] += x[p] * y, where
+// x is the symbol's design row (1.0 first when `add_const`, then the factor values). These
+// are the sums of x'x and x'y over the design matrix's rows, in row order. K is the column
+// count when it is small enough to unroll, 0 otherwise.
+template <std::size_t K>
+void accumulate_normal(std::span<const std::size_t> usable, const double* y,
+                       std::span<const double* const> cols, bool add_const, std::size_t k,
+                       double* a, double* b) {
+  if constexpr (K != 0) k = K;
+  const std::size_t first = add_const ? 1 : 0;
+  double x[K != 0 ? K : 1];
+  std::vector<double> xv(K != 0 ? 0 : k);
+  double* xs = K != 0 ? x : xv.data();
+  if (add_const) xs[0] = 1.0;
+  for (std::size_t s : usable) {
+    for (std::size_t f = 0; f + first < k; ++f) xs[first + f] = cols[f][s];
+    const double ys = y[s];
+    for (std::size_t p = 0; p < k; ++p) {
+      const double xp = xs[p];
+      for (std::size_t q = p; q < k; ++q) a[p * k + q] += xp * xs[q];
+      b[p] += xp * ys;
+    }
+  }
+}
+
+}  // namespace
 
 Panel neutralize(const Panel& of, std::span<const Panel> factors, bool add_const) {
   const std::size_t t = of.rows();
@@ -23,16 +55,16 @@ Panel neutralize(const Panel& of, std::span<const Panel> factors, bool add_const
 
   // Aligning a factor with `of` and projecting the aligned panel back onto `of`'s grid
   // reads each cell from the factor's last row of that date and last column of that
-  // symbol, which is exactly a direct projection onto `of`'s labels.
-  std::vector<Matrix> fm;
-  fm.reserve(nf);
-  for (const Panel& f : factors) fm.push_back(project_onto(f, of.dates, of.symbols));
+  // symbol, which is exactly a direct projection onto `of`'s labels. A factor already on
+  // that grid is read in place.
+  std::deque<GridMatrix> fm;
+  for (const Panel& f : factors) fm.emplace_back(f, of.dates, of.symbols);
 
   std::vector<unsigned char> ok(m);
   std::vector<std::size_t> usable;
   usable.reserve(m);
   std::vector<const double*> cols(nf);
-  std::vector<double> a(k * k), b(k), coef(k), x(k);
+  std::vector<double> a(k * k), b(k), coef(k);
   const std::size_t first = add_const ? 1 : 0;
 
   for (std::size_t d = 0; d < t; ++d) {
@@ -54,21 +86,32 @@ Panel neutralize(const Panel& of, std::span<const Panel> factors, bool add_const
       continue;
     }
 
-    // Normal equations in one pass over the usable symbols: the same products summed in
-    // the same (symbol) order as x'x and x'y of the materialised design matrix. Only the
-    // upper triangle is accumulated; x[p] * x[q] == x[q] * x[p], so mirroring is exact.
+    // Normal equations in one pass over the usable symbols; only the upper triangle is
+    // accumulated, and x[p] * x[q] == x[q] * x[p], so mirroring it is exact.
     std::fill(a.begin(), a.end(), 0.0);
     std::fill(b.begin(), b.end(), 0.0);
-    if (add_const) x[0] = 1.0;
-    for (std::size_t s : usable) {
-      for (std::size_t f = 0; f < nf; ++f) x[first + f] = cols[f][s];
-      const double ys = y[s];
-      for (std::size_t p = 0; p < k; ++p) {
-        const double xp = x[p];
-        double* arow = &a[p * k];
-        for (std::size_t q = p; q < k; ++q) arow[q] += xp * x[q];
-        b[p] += xp * ys;
-      }
+    switch (k) {
+      case 1:
+        accumulate_normal<1>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
+      case 2:
+        accumulate_normal<2>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
+      case 3:
+        accumulate_normal<3>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
+      case 4:
+        accumulate_normal<4>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
+      case 5:
+        accumulate_normal<5>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
+      case 6:
+        accumulate_normal<6>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
+      default:
+        accumulate_normal<0>(usable, y, cols, add_const, k, a.data(), b.data());
+        break;
     }
     for (std::size_t p = 0; p < k; ++p) {
       for (std::size_t q = 0; q < p; ++q) a[p * k + q] = a[q * k + p];
@@ -201,9 +244,15 @@ Panel industry_rank(const Panel& of, const IndustryMap& industry,
           std::find(categories->begin(), categories->end(), ids.names[i]) != categories->end();
     }
   }
-  // Per date, the ranked finite columns are bucketed by industry (a counting sort that
-  // keeps column order), then each bucket is sorted by value and ranked by runs of ties.
-  std::vector<std::size_t> start(g + 1), fill(g), order(m);
+  // Per date, the ranked finite cells are bucketed by industry (a counting sort), then each
+  // bucket is sorted by value and ranked by runs of equal values. Ties share one rank, so
+  // their order within a run does not matter.
+  struct Cell {
+    double value;
+    std::size_t col;
+  };
+  std::vector<std::size_t> start(g + 1), fill(g);
+  std::vector<Cell> cells(m);
   Panel out = of.like();
   for (std::size_t d = 0; d < of.rows(); ++d) {
     const double* row = of.data.row(d);
@@ -214,21 +263,21 @@ Panel industry_rank(const Panel& of, const IndustryMap& industry,
     for (std::size_t i = 0; i < g; ++i) start[i + 1] += start[i];
     std::copy(start.begin(), start.begin() + g, fill.begin());
     for (std::size_t s = 0; s < m; ++s) {
-      if (std::isfinite(row[s]) && ranked[ids.id[s]]) order[fill[ids.id[s]]++] = s;
+      if (std::isfinite(row[s]) && ranked[ids.id[s]]) cells[fill[ids.id[s]]++] = {row[s], s};
     }
     double* res = out.data.row(d);
     for (std::size_t i = 0; i < g; ++i) {
-      const auto first = order.begin() + std::ptrdiff_t(start[i]);
-      const auto last = order.begin() + std::ptrdiff_t(start[i + 1]);
-      std::sort(first, last, [row](std::size_t l, std::size_t r) { return row[l] < row[r]; });
+      const auto first = cells.begin() + std::ptrdiff_t(start[i]);
+      const auto last = cells.begin() + std::ptrdiff_t(start[i + 1]);
+      std::sort(first, last, [](const Cell& l, const Cell& r) { return l.value < r.value; });
       const double c = static_cast<double>(last - first);
       for (auto it = first; it != last;) {
         auto run = it;
-        while (run != last && row[*run] == row[*it]) ++run;
+        while (run != last && run->value == it->value) ++run;
         const double t = static_cast<double>(it - first);
         const double e = static_cast<double>(run - it);
         const double rank = (t + (e + 1.0) / 2.0) / c;
-        for (; it != run; ++it) res[*it] = rank;
+        for (; it != run; ++it) res[it->col] = rank;
       }
     }
   }

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
+#include <optional>
 
 #include "core/align.hpp"
+#include "core/ops/grid.hpp"
 
 namespace korva::ops {
 
@@ -29,11 +32,6 @@ void stable_sort_by(std::span<std::size_t> idx, const double* key) {
                    [key](std::size_t l, std::size_t r) { return key[l] < key[r]; });
 }
 
-// 1.0 where the cell is exactly 1.0, else 0.0, in place.
-void to_flags(Matrix& m) {
-  for (double& v : m.cells()) v = v == 1.0 ? 1.0 : 0.0;
-}
-
 // Holds the last min(n, candidates) symbols of `cand` (already in ascending score order).
 void hold_top(std::span<const std::size_t> cand, std::size_t n, double* held) {
   const std::size_t take = std::min(n, cand.size());
@@ -47,29 +45,48 @@ bool HoldUntilOpts::stops_on() const {
   return stop_loss > -inf || take_profit < inf || trail_stop < inf;
 }
 
-Matrix normalize_ranking(const Matrix& rank) {
-  double lo = std::numeric_limits<double>::infinity();
-  double hi = -lo;
-  for (double v : rank.cells()) {
-    if (std::isfinite(v)) {
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
+namespace {
+
+// The affine map of normalize_ranking, fitted to the finite cells of one matrix.
+struct RankScale {
+  double lo = 0.0;
+  double range = 0.0;
+  bool halve = false;
+  bool spread = false;  // some finite values differ
+
+  explicit RankScale(const Matrix& rank) {
+    double l = std::numeric_limits<double>::infinity();
+    double h = -l;
+    for (double v : rank.cells()) {
+      if (std::isfinite(v)) {
+        l = std::min(l, v);
+        h = std::max(h, v);
+      }
     }
+    spread = h > l;
+    if (!spread) return;
+    lo = l;
+    range = h - l;
+    // A range beyond the largest double (e.g. -1e308 .. 1e308) would turn the top value
+    // into inf / inf; halving both ends keeps every quotient finite and within [0, 1].
+    halve = !std::isfinite(range);
+    if (halve) range = h * 0.5 - l * 0.5;
   }
+
+  double operator()(double v) const {
+    if (!spread || !std::isfinite(v)) return 0.0;
+    return halve ? (v * 0.5 - lo * 0.5) / range : (v - lo) / range;
+  }
+};
+
+}  // namespace
+
+Matrix normalize_ranking(const Matrix& rank) {
+  const RankScale scale(rank);
   Matrix out(rank.rows(), rank.cols(), 0.0);
-  if (!(hi > lo)) return out;  // no finite value, or all equal
-  double range = hi - lo;
-  // A range beyond the largest double (e.g. -1e308 .. 1e308) would turn the top value into
-  // inf / inf; halving both ends keeps every quotient finite and within [0, 1].
-  const bool halve = !std::isfinite(range);
-  if (halve) range = hi * 0.5 - lo * 0.5;
   const double* src = rank.data();
   double* dst = out.data();
-  for (std::size_t i = 0; i < rank.size(); ++i) {
-    const double v = src[i];
-    if (!std::isfinite(v)) continue;
-    dst[i] = halve ? (v * 0.5 - lo * 0.5) / range : (v - lo) / range;
-  }
+  for (std::size_t i = 0; i < rank.size(); ++i) dst[i] = scale(src[i]);
   return out;
 }
 
@@ -81,12 +98,11 @@ std::vector<std::size_t> argsort_stable(std::span<const double> values) {
 }
 
 void apply_price_stops(const Matrix& held, std::span<double> reference, std::span<double> peak,
-                       Matrix& exit, const Matrix& close, std::size_t day,
+                       std::span<double> exit_today, const Matrix& close, std::size_t day,
                        const HoldUntilOpts& opts) {
   const std::size_t m = held.cols();
   const double* prev = held.row(day - 1);
   const double* px = close.row(day);
-  double* x = exit.row(day);
   const double floor = 1.0 - std::abs(opts.stop_loss);
   const double cap = 1.0 + std::abs(opts.take_profit);
   const bool trailing = std::isfinite(opts.trail_stop);
@@ -105,7 +121,7 @@ void apply_price_stops(const Matrix& held, std::span<double> reference, std::spa
         if (ratio > peak[s]) peak[s] = ratio;
         trailed = !hard && peak[s] >= armed_at && ratio < peak[s] - trail;
       }
-      if (hard || trailed) x[s] = 1.0;
+      if (hard || trailed) exit_today[s] = 1.0;
     } else if (!std::isnan(reference[s])) {
       reference[s] = kNaN;
       peak[s] = 1.0;
@@ -114,11 +130,18 @@ void apply_price_stops(const Matrix& held, std::span<double> reference, std::spa
 }
 
 Panel hold_until(const Panel& entry, const Panel& exit, const HoldUntilOpts& opts) {
-  auto [e_panel, x_panel] = align(entry, exit);
-  Matrix& e = e_panel.data;
-  Matrix& x = x_panel.data;
-  to_flags(e);
-  to_flags(x);
+  // The grid of align(entry, exit). When both panels share strictly ascending dates and
+  // the same symbols without repeats, alignment would reproduce them unchanged, so they
+  // are read in place.
+  const bool in_place = entry.dates == exit.dates && entry.symbols == exit.symbols &&
+                        std::adjacent_find(entry.dates.begin(), entry.dates.end(),
+                                           std::greater_equal<>()) == entry.dates.end() &&
+                        unique_symbols(entry.symbols);
+  std::optional<std::pair<Panel, Panel>> aligned;
+  if (!in_place) aligned = align(entry, exit);
+  const Panel& e_panel = in_place ? entry : aligned->first;
+  const Matrix& e = e_panel.data;
+  const Matrix& x = in_place ? exit.data : aligned->second.data;
   const std::size_t t = e_panel.rows();
   const std::size_t m = e_panel.cols();
   const std::size_t n = opts.nstocks_limit.value_or(m);
@@ -127,23 +150,25 @@ Panel hold_until(const Panel& entry, const Panel& exit, const HoldUntilOpts& opt
   if (t == 0) return out;
   Matrix& h = out.data;
 
-  Matrix r;
+  std::optional<GridMatrix> rank;
+  std::optional<RankScale> scale;
   if (opts.rank != nullptr) {
-    r = normalize_ranking(project(*opts.rank, e_panel.dates, e_panel.symbols).data);
+    rank.emplace(*opts.rank, out.dates, out.symbols);
+    scale.emplace(rank->matrix());
   }
   const bool stops = opts.stops_on() && opts.close != nullptr;
-  Matrix close;
-  if (stops) close = std::move(project(*opts.close, e_panel.dates, e_panel.symbols).data);
+  std::optional<GridMatrix> close;
+  if (stops) close.emplace(*opts.close, out.dates, out.symbols);
   std::vector<double> reference(m, kNaN), peak(m, 1.0);
 
-  std::vector<double> score(m);
+  std::vector<double> score(m), exits(m);
   std::vector<std::size_t> cand;
   cand.reserve(m);
 
   // First date: the entries alone take the slots (every entry scores 1.0, so ties go to
   // the later symbols); a same-day exit then drops the symbol, slot and all. Symbols
   // without an entry score lower, come first in the order and are dropped anyway, so only
-  // the entries need sorting.
+  // the entries compete.
   {
     const double* e0 = e.row(0);
     for (std::size_t s = 0; s < m; ++s) {
@@ -158,20 +183,24 @@ Panel hold_until(const Panel& entry, const Panel& exit, const HoldUntilOpts& opt
   }
 
   for (std::size_t j = 1; j < t; ++j) {
-    if (stops) apply_price_stops(h, reference, peak, x, close, j, opts);
+    const double* xj = x.row(j);
+    for (std::size_t s = 0; s < m; ++s) exits[s] = xj[s] == 1.0 ? 1.0 : 0.0;
+    if (stops) apply_price_stops(h, reference, peak, exits, close->matrix(), j, opts);
     const double* prev = h.row(j - 1);
     const double* ej = e.row(j);
-    const double* xj = x.row(j);
-    const double* rj = opts.rank != nullptr ? r.row(j) : nullptr;
+    const double* rj = rank ? rank->row(j) : nullptr;
     // Non-candidates score -1 and sort below every candidate (scores >= 0), and they are
-    // never held, so sorting the candidates alone selects the same symbols.
+    // never held, so ordering the candidates alone selects the same symbols; when they all
+    // fit, the order does not matter.
     cand.clear();
     for (std::size_t s = 0; s < m; ++s) {
-      if (xj[s] == 1.0 || (ej[s] == 0.0 && prev[s] == 0.0)) continue;
-      score[s] = 3.0 * prev[s] + ej[s] * (rj != nullptr ? rj[s] : 0.0);
+      const bool entered = ej[s] == 1.0;
+      if (exits[s] == 1.0 || (!entered && prev[s] == 0.0)) continue;
+      const double flag = entered ? 1.0 : 0.0;
+      score[s] = 3.0 * prev[s] + flag * (rj != nullptr ? (*scale)(rj[s]) : 0.0);
       cand.push_back(s);
     }
-    stable_sort_by(cand, score.data());
+    if (cand.size() > n) stable_sort_by(cand, score.data());
     hold_top(cand, n, h.row(j));
   }
   return out;

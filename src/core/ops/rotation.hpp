@@ -54,11 +54,13 @@ Matrix normalize_ranking(const Matrix& rank);
 std::vector<std::size_t> argsort_stable(std::span<const double> values);
 
 // Price stops for date `day` (>= 1): updates each symbol's reference close and peak ratio
-// from yesterday's holding in `held` and sets exit[day][s] = 1.0 when the close ratio
-// breaks the stop loss or take profit, or falls below the armed trailing stop. All
-// matrices are on one grid; `reference` and `peak` have one entry per symbol.
+// from yesterday's holding in `held` and sets exit_today[s] = 1.0 when the close ratio
+// breaks the stop loss or take profit, or falls below the armed trailing stop, so the stop
+// acts exactly like an exit signal on that date. `held` and `close` are on one grid;
+// `reference`, `peak` and `exit_today` have one entry per symbol. A NaN ratio triggers
+// nothing.
 void apply_price_stops(const Matrix& held, std::span<double> reference, std::span<double> peak,
-                       Matrix& exit, const Matrix& close, std::size_t day,
+                       std::span<double> exit_today, const Matrix& close, std::size_t day,
                        const HoldUntilOpts& opts);
 
 }  // namespace korva::ops
