@@ -258,5 +258,62 @@ TEST(EvalHoldUntil, RankPrefersHigherScores) {
   EXPECT_EQ(got->data.cells(), (std::vector<double>{0, 0, 0, 0, 1, 0}));
 }
 
+// The same rows reached from the JSON form, with the reader's defaults filled in.
+TEST(EvalGroups, FromJsonTrees) {
+  EvalContext ctx = context();
+  ctx.panels["close"] = make({20240102, 20240103, 20240104}, {"A"}, {100, 100, 80});
+  struct Case {
+    const char* json;
+    std::string error;
+    std::vector<double> want;
+  } cases[] = {
+      // add_const defaults to true: demeaning.
+      {R"({"op": "Neutralize", "of": {"op": "Data", "name": "sig"}, "by": []})",
+       "<ok>",
+       {-7.5, -5.5, 1.5, 11.5, -1, -3, 1, 3}},
+      {R"({"op": "Neutralize", "of": {"op": "Data", "name": "sig"}, "by": [],
+           "add_const": false})",
+       "<ok>",
+       {1, 3, 10, 20, 4, 2, 6, 8}},
+      {R"({"op": "GroupbyCategory", "of": {"op": "Data", "name": "sig"}, "agg": "mean"})",
+       "<ok>",
+       {2, 15, 3, 7}},
+      {R"({"op": "Rebalance", "of": {"op": "Data", "name": "sig"}, "freq": "QE"})",
+       "<ok>",
+       {4, 2, 6, 8}},
+      {R"({"op": "Rebalance", "of": {"op": "Data", "name": "sig"}, "freq": null, "on": null})",
+       "eval error: Rebalance needs freq or on",
+       {}},
+      {R"({"op": "HoldUntil", "entry": {"op": "Data", "name": "entry"},
+           "exit": {"op": "Data", "name": "exit"}, "stop_loss": 0.1, "nstocks_limit": null})",
+       "<ok>",
+       {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
+      {R"({"op": "HoldUntil", "entry": {"op": "Data", "name": "entry"},
+           "exit": {"op": "Data", "name": "exit"}, "stop_loss": null})",
+       "<ok>",
+       {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}},
+      {R"({"op": "IndustryRank", "of": {"op": "Data", "name": "sig"}, "categories": ["bank"]})",
+       "<ok>",
+       {0.5, 1, nan, nan, 1, 0.5, nan, nan}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    auto expr = brindle::read_expr(c.json);
+    ASSERT_TRUE(expr.has_value()) << expr.error();
+    auto got = eval(*expr, ctx);
+    ASSERT_EQ(error_of(got), c.error);
+    if (!got) continue;
+    const std::vector<double>& cells = got->data.cells();
+    ASSERT_EQ(cells.size(), c.want.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (std::isnan(c.want[i])) {
+        EXPECT_TRUE(std::isnan(cells[i])) << i;
+      } else {
+        EXPECT_EQ(cells[i], c.want[i]) << i;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace korva
