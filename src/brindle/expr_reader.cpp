@@ -364,7 +364,7 @@ class Builder {
   std::expected<Expr, std::string> from_members(Op op, std::size_t at) {
     const VariantSpec& spec = variant(op);
     std::vector<Field> fields(spec.fields.size());
-    std::vector<bool> seen(spec.fields.size(), false);
+    std::uint32_t seen = 0;  // bit f: field f was given (no variant has more than 8 fields)
     const Node& obj = c_.nodes[at];
     std::size_t k = at + 1;
     for (std::size_t m = 0; m < obj.count; ++m) {
@@ -375,14 +375,14 @@ class Builder {
       std::size_t f = 0;
       while (f < spec.fields.size() && spec.fields[f].name != name) ++f;
       if (f == spec.fields.size()) continue;  // not a field of this variant: ignored
-      if (seen[f]) return std::unexpected(duplicate_field(name));
-      seen[f] = true;
+      if (seen & (1u << f)) return std::unexpected(duplicate_field(name));
+      seen |= 1u << f;
       auto value = field(spec.fields[f], v);
       if (!value) return std::unexpected(std::move(value.error()));
       fields[f] = std::move(*value);
     }
     for (std::size_t f = 0; f < spec.fields.size(); ++f) {
-      if (seen[f]) continue;
+      if (seen & (1u << f)) continue;
       const FieldSpec& fs = spec.fields[f];
       if (fs.presence == Presence::Required) return std::unexpected(missing_field(fs.name));
       fields[f] = absent(fs);

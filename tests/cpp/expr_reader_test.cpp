@@ -104,6 +104,15 @@ TEST(ReadExpr, DefaultsOptionalsAndIgnoredKeys) {
   EXPECT_EQ(neu->subs(1)[1].text(0), "size");
   EXPECT_FALSE(neu->flag(2));
 
+  // Keys that are not fields are ignored, even when repeated; keys match once unescaped.
+  auto extra = read_expr(R"({"op": "Data", "note": 1, "note": [}], "name": "x"})");
+  EXPECT_FALSE(extra.has_value());  // malformed JSON is refused wherever it is
+  auto twice = read_expr(R"({"op": "Data", "note": 1, "note": "again", "name": "x"})");
+  ASSERT_TRUE(twice.has_value()) << twice.error();
+  auto escaped = read_expr(R"({"\u006fp": "Data", "n\u0061me": "x"})");
+  ASSERT_TRUE(escaped.has_value()) << escaped.error();
+  EXPECT_EQ(escaped->text(0), "x");
+
   auto c = read_expr(R"({"op": "Const", "value": -3})");
   ASSERT_TRUE(c.has_value());
   EXPECT_EQ(c->number(0), -3.0);

@@ -72,8 +72,10 @@ TEST(JsonReadErrors, MessagesAndPositions) {
       {"{} x", "trailing characters at line 1 column 4"},
       {"truex", "trailing characters at line 1 column 5"},
       {"1.5.3", "trailing characters at line 1 column 4"},
-      // Numbers.
+      // Numbers. A leading zero may not be followed by digits: the reader refuses the number
+      // on seeing the second digit, it does not stop after the zero.
       {"01", "invalid number at line 1 column 2"},
+      {"[00]", "invalid number at line 1 column 3"},
       {"-01", "invalid number at line 1 column 3"},
       {"-", "EOF while parsing a value at line 1 column 1"},
       {"-x", "invalid number at line 1 column 2"},
