@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
-
-#include "core/align.hpp"
 
 namespace korva {
 
@@ -46,14 +47,12 @@ std::vector<std::uint8_t> delisting_flags(const Matrix& prices, std::size_t afte
   return flags;
 }
 
-// State of one symbol while the trade walk passes over the dates.
+// State of one symbol's open trade while the trade walk passes over the dates.
 struct OpenTrade {
-  bool open = false;
   bool is_long = true;
   bool has_excursion = false;
   std::size_t entry = 0;
   double entry_price = kNaN;
-  double last_price = kNaN;  // last non-NaN price seen
   double mae = 0.0;
   double mfe = 0.0;
 };
@@ -62,11 +61,98 @@ inline bool usable_entry(double price) {
   return !std::isnan(price) && price != 0.0;
 }
 
+// The cell rule of `project` (the last occurrence of a repeated label wins, absent cells
+// NaN), returning the matrix only. Each cell is written once, and a row whose columns map
+// one to one is copied as a block, which is the common case of panels sharing symbols.
+Matrix project_cells(const Panel& p, const Dates& dates, const Symbols& symbols) {
+  const std::size_t n = dates.size();
+  const std::size_t m = symbols.size();
+  std::unordered_map<std::int32_t, std::size_t> row_of;
+  row_of.reserve(p.dates.size());
+  for (std::size_t r = 0; r < p.dates.size(); ++r) row_of[p.dates[r]] = r;
+  std::unordered_map<std::string_view, std::size_t> col_of;
+  col_of.reserve(p.symbols.size());
+  for (std::size_t c = 0; c < p.symbols.size(); ++c) col_of[p.symbols[c]] = c;
+
+  constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> cols(m, kAbsent);
+  bool identity = p.symbols.size() == m;
+  for (std::size_t j = 0; j < m; ++j) {
+    auto it = col_of.find(symbols[j]);
+    if (it != col_of.end()) cols[j] = it->second;
+    identity = identity && cols[j] == j;
+  }
+
+  std::vector<double> cells;
+  cells.reserve(n * m);
+  std::vector<double> gathered(identity ? 0 : m);
+  for (std::size_t i = 0; i < n; ++i) {
+    auto it = row_of.find(dates[i]);
+    if (it == row_of.end()) {
+      cells.insert(cells.end(), m, kNaN);
+      continue;
+    }
+    const double* src = p.data.row(it->second);
+    if (identity) {
+      cells.insert(cells.end(), src, src + m);
+      continue;
+    }
+    for (std::size_t j = 0; j < m; ++j) gathered[j] = cols[j] == kAbsent ? kNaN : src[cols[j]];
+    cells.insert(cells.end(), gathered.begin(), gathered.end());
+  }
+  return Matrix(n, m, std::move(cells));
+}
+
+// A panel's cells on the grid: the panel's own matrix when its labels already are the grid
+// (same dates, same symbols without repeats), otherwise a projected copy.
+class GridCells {
+ public:
+  GridCells(const Panel& p, const Dates& dates, const Symbols& symbols) {
+    if (on_grid(p, dates, symbols)) {
+      view_ = &p.data;
+    } else {
+      owned_ = project_cells(p, dates, symbols);
+      view_ = &owned_;
+    }
+  }
+  GridCells(const GridCells&) = delete;
+  GridCells& operator=(const GridCells&) = delete;
+  const Matrix& operator*() const { return *view_; }
+  const Matrix* operator->() const { return view_; }
+
+ private:
+  static bool on_grid(const Panel& p, const Dates& dates, const Symbols& symbols) {
+    if (p.dates != dates || p.symbols != symbols) return false;
+    const std::unordered_set<std::string_view> distinct(symbols.begin(), symbols.end());
+    return distinct.size() == symbols.size();
+  }
+
+  Matrix owned_;
+  const Matrix* view_ = nullptr;
+};
+
+// The grid of `align`: the ascending union of both date lists without repeats, and the
+// first panel's symbols that the second also has, in the first panel's order.
+std::pair<Dates, Symbols> aligned_labels(const Panel& a, const Panel& b) {
+  Dates dates;
+  dates.reserve(a.dates.size() + b.dates.size());
+  dates.insert(dates.end(), a.dates.begin(), a.dates.end());
+  dates.insert(dates.end(), b.dates.begin(), b.dates.end());
+  std::sort(dates.begin(), dates.end());
+  dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+  const std::unordered_set<std::string_view> in_b(b.symbols.begin(), b.symbols.end());
+  Symbols symbols;
+  for (const auto& s : a.symbols) {
+    if (in_b.contains(s)) symbols.push_back(s);
+  }
+  return {std::move(dates), std::move(symbols)};
+}
+
 }  // namespace
 
 std::optional<Matrix> conform_to(const Panel& grid, const Panel* panel) {
   if (panel == nullptr) return std::nullopt;
-  return std::move(project(*panel, grid.dates, grid.symbols).data);
+  return project_cells(*panel, grid.dates, grid.symbols);
 }
 
 double trade_cost(std::span<const double> held, std::span<const double> target,
@@ -94,18 +180,25 @@ double trade_cost(std::span<const double> held, std::span<const double> target,
 
 BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, const Panel* low,
                 const Panel* volume, const BacktestConfig& config) {
-  // The aligned weight matrix is ours; its rows are overwritten by the target rows.
-  auto [targets, px] = align(weights, prices);
+  // Alignment (the rule of `align`), built without the intermediate NaN fill. The aligned
+  // weight matrix is ours: its rows are overwritten by the target rows.
+  // The price panel (and high and low) are read in place when already on the grid.
+  auto grid = aligned_labels(weights, prices);
+  Dates& dates = grid.first;
+  const Symbols& symbols = grid.second;
+  Matrix targets = project_cells(weights, dates, symbols);
+  const GridCells price_cells(prices, dates, symbols);
+  const Matrix& px = *price_cells;
   BacktestRun out;
-  const std::size_t n = px.rows();
-  const std::size_t m = px.cols();
+  const std::size_t n = dates.size();
+  const std::size_t m = symbols.size();
   if (n == 0) return out;
 
-  std::optional<Matrix> hi;
-  std::optional<Matrix> lo;
+  std::optional<GridCells> hi;
+  std::optional<GridCells> lo;
   if (high != nullptr && low != nullptr) {
-    hi = conform_to(px, high);
-    lo = conform_to(px, low);
+    hi.emplace(*high, dates, symbols);
+    lo.emplace(*low, dates, symbols);
   }
 
   // Traded value (volume times price), only when a feature needs it.
@@ -113,9 +206,9 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
   const bool impact_on = config.impact_coef > 0.0 && config.initial_capital > 0.0;
   std::optional<Matrix> traded;
   if (volume != nullptr && (participation_on || impact_on)) {
-    traded = conform_to(px, volume);
+    traded = project_cells(*volume, dates, symbols);
     double* v = traded->data();
-    const double* p = px.data.data();
+    const double* p = px.data();
     for (std::size_t k = 0, cells = traded->size(); k < cells; ++k) v[k] *= p[k];
   }
   const bool cap_on = participation_on && traded.has_value();
@@ -123,7 +216,7 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
 
   const bool delist_on = config.delist_after > 0;
   std::vector<std::uint8_t> flags;
-  if (delist_on) flags = delisting_flags(px.data, config.delist_after);
+  if (delist_on) flags = delisting_flags(px, config.delist_after);
   auto flag = [&](std::size_t i, std::size_t j, std::uint8_t bit) {
     return delist_on && (flags[i * m + j] & bit) != 0;
   };
@@ -133,7 +226,7 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
   std::vector<std::uint8_t> rebalance(n, 0);
   out.exposure.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    double* row = targets.data.row(i);
+    double* row = targets.row(i);
     bool changed = i == 0;
     double gross = 0.0;
     for (std::size_t j = 0; j < m; ++j) {
@@ -164,12 +257,12 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
   std::vector<double> held(m, 0.0);
   std::vector<double> growth(m, 0.0);
   out.equity.resize(n);
-  double equity = 1.0 - trade_cost(held, targets.data.row_span(0), impact_row(0), config);
-  std::copy_n(targets.data.row(0), m, held.data());
+  double equity = 1.0 - trade_cost(held, targets.row_span(0), impact_row(0), config);
+  std::copy_n(targets.row(0), m, held.data());
   out.equity[0] = equity;
   for (std::size_t i = 1; i < n; ++i) {
-    const double* now = px.data.row(i);
-    const double* before = px.data.row(i - 1);
+    const double* now = px.row(i);
+    const double* before = px.row(i - 1);
     double sum = 0.0;
     for (std::size_t j = 0; j < m; ++j) {
       const bool gap = std::isnan(now[j]) || std::isnan(before[j]) || before[j] == 0.0;
@@ -203,9 +296,9 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
     }
 
     if (rebalance[i]) {
-      const double c = trade_cost(held, targets.data.row_span(i), impact_row(i), config);
+      const double c = trade_cost(held, targets.row_span(i), impact_row(i), config);
       equity *= 1.0 - c;
-      std::copy_n(targets.data.row(i), m, held.data());
+      std::copy_n(targets.row(i), m, held.data());
     }
     out.equity[i] = equity;
   }
@@ -216,13 +309,16 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
   const double entry_cost = 1.0 - config.fee_ratio - config.slippage_ratio;
   const double exit_cost = 1.0 - config.fee_ratio - config.tax_ratio - config.slippage_ratio;
   std::vector<OpenTrade> state(m);
+  // Kept apart from `state` so that the common cell (no trade, zero target) touches one
+  // byte; the last non-NaN price only matters for delisting exits.
+  std::vector<std::uint8_t> open(m, 0);
+  std::vector<double> last_price(delist_on ? m : 0, kNaN);
   std::vector<Trade> found;
   std::vector<std::size_t> owner;
-  const Dates& dates = px.dates;
   auto emit = [&](std::size_t j, std::optional<std::size_t> exit, std::size_t last, double ret) {
     const OpenTrade& s = state[j];
     Trade t;
-    t.symbol = px.symbols[j];
+    t.symbol = symbols[j];
     t.entry_date = dates[s.entry];
     if (exit) t.exit_date = dates[*exit];
     t.ret = ret;
@@ -235,16 +331,16 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
     owner.push_back(j);
   };
   for (std::size_t i = 0; i < n; ++i) {
-    const double* w = targets.data.row(i);
-    const double* p = px.data.row(i);
-    const double* h_row = excursions ? hi->row(i) : nullptr;
-    const double* l_row = excursions ? lo->row(i) : nullptr;
+    const double* w = targets.row(i);
+    const double* p = px.row(i);
+    const double* h_row = excursions ? (*hi)->row(i) : nullptr;
+    const double* l_row = excursions ? (*lo)->row(i) : nullptr;
     for (std::size_t j = 0; j < m; ++j) {
+      if (delist_on && !std::isnan(p[j])) last_price[j] = p[j];
       OpenTrade& s = state[j];
-      if (!std::isnan(p[j])) s.last_price = p[j];
-      if (!s.open) {
+      if (!open[j]) {
         if (w[j] == 0.0) continue;
-        s.open = true;
+        open[j] = 1;
         s.entry = i;
         s.entry_price = p[j];
         s.is_long = w[j] > 0.0;
@@ -270,18 +366,18 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
       double numerator = p[j];
       double exit_factor = exit_cost;
       if (flag(i, j, kDelistEvent)) {
-        numerator = (1.0 - config.delist_haircut) * s.last_price;
+        numerator = (1.0 - config.delist_haircut) * last_price[j];
         exit_factor = 1.0;
       }
       const bool plain = std::isnan(numerator) || !usable_entry(s.entry_price);
       const double ratio = plain ? 1.0 : numerator / s.entry_price;
       emit(j, i, i, exit_factor * ratio * entry_cost - 1.0);
-      s.open = false;
+      open[j] = 0;
     }
   }
-  const double* last = px.data.row(n - 1);
+  const double* last = px.row(n - 1);
   for (std::size_t j = 0; j < m; ++j) {
-    if (!state[j].open) continue;
+    if (!open[j]) continue;
     const double entry = state[j].entry_price;
     const bool plain = std::isnan(last[j]) || !usable_entry(entry);
     emit(j, std::nullopt, n - 1, plain ? 0.0 : last[j] / entry - 1.0);
@@ -296,7 +392,7 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
     out.trades[start[owner[k]]++] = std::move(found[k]);
   }
 
-  out.dates = std::move(px.dates);
+  out.dates = std::move(dates);
   return out;
 }
 

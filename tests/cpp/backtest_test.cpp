@@ -471,6 +471,27 @@ TEST(Backtest, UnsortedInputDatesAreAligned) {
   expect_near_all(r.equity, {1.0, 1.1, 1.21});
 }
 
+TEST(Backtest, AlignmentPairsCellsByLabel) {
+  struct Case {
+    const char* name;
+    Panel w, p;
+    double exposure, growth;
+  } cases[] = {
+      // Grid symbols [B, A]: B is held and flat, A is not held and gains 10 %.
+      {"reordered symbols", make({1, 2}, {"B", "A"}, {{0.5, 0.0}, {0.5, 0.0}}),
+       make({1, 2}, {"A", "B"}, {{10, 10}, {11, 10}}), 0.5, 1.0},
+      // A repeated symbol: both grid columns hold the last X column of each panel.
+      {"repeated symbol", make({1, 2}, {"X", "X"}, {{0.0, 0.5}, {0.0, 0.5}}),
+       make({1, 2}, {"X", "X"}, {{10, 10}, {10, 11}}), 1.0, 1.1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const BacktestRun r = simulate(c.w, c.p);
+    expect_near_all(r.exposure, {c.exposure, c.exposure});
+    expect_near_all(r.equity, {1.0, c.growth});
+  }
+}
+
 TEST(Backtest, ConformTo) {
   const Panel grid = make({1, 2}, {"A", "B"}, {{0, 0}, {0, 0}});
   EXPECT_FALSE(conform_to(grid, nullptr).has_value());
@@ -484,6 +505,10 @@ TEST(Backtest, ConformTo) {
   EXPECT_EQ((*m)(0, 1), 4.0);
   EXPECT_EQ((*m)(1, 0), 9.0);
   EXPECT_EQ((*m)(1, 1), 7.0);
+  // Same size, other order.
+  const Panel swapped = make({1, 2}, {"B", "A"}, {{1, 2}, {3, 4}});
+  const auto s = conform_to(grid, &swapped);
+  EXPECT_EQ(s->cells(), (std::vector<double>{2, 1, 4, 3}));
 }
 
 }  // namespace
