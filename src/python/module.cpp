@@ -312,7 +312,10 @@ PyObject* init_module() {
     PyErr_SetString(PyExc_ImportError, "korva does not support sub-interpreters");
     return nullptr;
   }
-  if (g_module != nullptr) return Py_NewRef(g_module);
+  if (g_module != nullptr) {
+    Py_INCREF(g_module);
+    return g_module;
+  }
   for (const Signature* sig : {&kRunBacktest, &kParse, &kFormat, &kLint, &kEvaluate}) {
     if (!intern_params(*sig)) return nullptr;
   }
@@ -320,7 +323,8 @@ PyObject* init_module() {
   Ref module = Ref::steal(PyModule_Create(&kModule));
   if (!module) return nullptr;
   if (PyModule_AddStringConstant(module.get(), "__version__", "0.2.0") < 0) return nullptr;
-  g_module = Py_NewRef(module.get());
+  Py_INCREF(module.get());
+  g_module = module.get();
   return module.release();
 }
 

@@ -11,6 +11,10 @@
 #include <type_traits>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace korva::py {
 
 namespace {
@@ -310,7 +314,7 @@ inline double load(const char* p) {
 
 // Copies the rows x cols block at `base` (byte strides s0 between rows, s1 between
 // cells) into the top-left corner of `m`. Column-major sources are walked in square tiles
-// so that both the reads and the writes stay within a few cache lines.
+// (rows inside a tile written contiguously) so the strided reads of a tile stay cached.
 template <typename T>
 void copy_block(const char* base, Py_ssize_t s0, Py_ssize_t s1, std::size_t rows, std::size_t cols,
                 Matrix& m) {
@@ -325,15 +329,14 @@ void copy_block(const char* base, Py_ssize_t s0, Py_ssize_t s1, std::size_t rows
     return;
   }
   constexpr Py_ssize_t kTile = 64;
-  const auto stride = static_cast<Py_ssize_t>(m.cols());
-  double* out = m.data();
   for (Py_ssize_t r0 = 0; r0 < nr; r0 += kTile) {
     const Py_ssize_t r1 = std::min(nr, r0 + kTile);
     for (Py_ssize_t c0 = 0; c0 < nc; c0 += kTile) {
       const Py_ssize_t c1 = std::min(nc, c0 + kTile);
-      for (Py_ssize_t c = c0; c < c1; ++c) {
-        const char* src = base + c * s1;
-        for (Py_ssize_t r = r0; r < r1; ++r) out[r * stride + c] = load<T>(src + r * s0);
+      for (Py_ssize_t r = r0; r < r1; ++r) {
+        const char* src = base + r * s0;
+        double* dst = m.row(static_cast<std::size_t>(r));
+        for (Py_ssize_t c = c0; c < c1; ++c) dst[c] = load<T>(src + c * s1);
       }
     }
   }
@@ -400,6 +403,27 @@ std::optional<PyResult<void>> read_buffer(std::string_view name, PyObject* rows,
   return PyResult<void>{};
 }
 
+// A matrix of NaN cells. Large matrices ask for transparent huge pages before the first
+// write: filling a fresh 100 MB block page by page costs more than the copy itself.
+Matrix nan_matrix(std::size_t rows, std::size_t cols) {
+  const std::size_t n = rows * cols;
+  std::vector<double> cells;
+  cells.reserve(n);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (n * sizeof(double) >= 2 * kHuge) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(cells.data());
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + n * sizeof(double)) & ~(kHuge - 1);
+    if (last > first) {
+      madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // advisory only
+    }
+  }
+#endif
+  cells.assign(n, kNaN);
+  return Matrix(rows, cols, std::move(cells));
+}
+
 PyResult<Panel> build_panel(std::string_view name, Dates dates, Symbols symbols, Matrix m) {
   auto panel = Panel::create(std::move(dates), std::move(symbols), std::move(m));
   if (!panel) return raise_panel(name, ": " + panel.error().display());
@@ -411,7 +435,12 @@ PyResult<Panel> build_panel(std::string_view name, Dates dates, Symbols symbols,
 template <typename Fallback>
 PyResult<Panel> rows_to_panel(std::string_view name, Dates dates, Symbols symbols, PyObject* cells,
                               Fallback fallback) {
-  Matrix m(dates.size(), symbols.size(), kNaN);
+  if (!symbols.empty() &&
+      dates.size() > std::numeric_limits<std::size_t>::max() / sizeof(double) / symbols.size()) {
+    PyErr_NoMemory();
+    return raised();
+  }
+  Matrix m = nan_matrix(dates.size(), symbols.size());
   if (auto fast = read_buffer(name, cells, m)) {
     if (!*fast) return raised();
   } else {
