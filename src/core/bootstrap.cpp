@@ -33,11 +33,19 @@ std::optional<BootstrapSummary> bootstrap(std::span<const std::int32_t> dates,
   const double years = year_frac(dates.front(), dates.back());
 
   SplitMix64 rng(seed);
-  std::vector<double> sharpes(samples);
-  std::vector<double> cagrs(samples);
-  std::vector<double> drawdowns(samples);
+  // The sample count comes from user input unchecked; reserving up front only up to a
+  // bound keeps an absurd count from failing the allocation before any work is done.
+  constexpr std::size_t kReserveLimit = std::size_t{1} << 20;
+  const std::size_t reserve = std::min(samples, kReserveLimit);
+  std::vector<double> sharpes;
+  std::vector<double> cagrs;
+  std::vector<double> drawdowns;
+  sharpes.reserve(reserve);
+  cagrs.reserve(reserve);
+  drawdowns.reserve(reserve);
   std::vector<double> path;
   path.reserve(n);
+  std::vector<double> path_returns(x);
   for (std::size_t s = 0; s < samples; ++s) {
     path.assign(1, 1.0);
     while (path.size() < n) {
@@ -46,9 +54,12 @@ std::optional<BootstrapSummary> bootstrap(std::span<const std::int32_t> dates,
         path.push_back(path.back() * (1.0 + ret[(start + i) % x]));
       }
     }
-    sharpes[s] = sharpe(path);
-    cagrs[s] = std::isnan(years) ? kNaN : std::pow(path.back() / path.front(), 1.0 / years) - 1.0;
-    drawdowns[s] = max_drawdown(path);
+    // sharpe() of the path, with the returns in a buffer reused across samples.
+    for (std::size_t k = 0; k < x; ++k) path_returns[k] = path[k + 1] / path[k] - 1.0;
+    sharpes.push_back(annualised_ratio(mean_std(path_returns)));
+    cagrs.push_back(std::isnan(years) ? kNaN
+                                      : std::pow(path.back() / path.front(), 1.0 / years) - 1.0);
+    drawdowns.push_back(max_drawdown(path));
   }
   return BootstrapSummary{samples, len, ci(sharpes), ci(cagrs), ci(drawdowns)};
 }

@@ -15,11 +15,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kMinDeviation = 1e-6;
 const double kSqrtPeriods = std::sqrt(kPeriodsPerYear);
 
-// Mean over the larger of the deviation and 1e-6 (a NaN deviation is ignored), annualised.
-double ratio_of(const MeanStd& ms) {
-  return ms.mean / std::fmax(ms.std, kMinDeviation) * kSqrtPeriods;
-}
-
 double plain_mean(std::span<const double> xs) {
   if (xs.empty()) return kNaN;
   double sum = 0.0;
@@ -50,12 +45,16 @@ std::vector<double> rolling(std::span<const double> equity, std::size_t window, 
   const std::vector<double> r = daily_returns(equity);
   for (std::size_t j = window; j < n; ++j) {
     const MeanStd ms = mean_std(std::span<const double>(r).subspan(j + 1 - window, window));
-    out[j] = ratio ? ratio_of(ms) : ms.std * kSqrtPeriods;
+    out[j] = ratio ? annualised_ratio(ms) : ms.std * kSqrtPeriods;
   }
   return out;
 }
 
 }  // namespace
+
+double annualised_ratio(const MeanStd& ms) {
+  return ms.mean / std::fmax(ms.std, kMinDeviation) * kSqrtPeriods;
+}
 
 std::vector<double> daily_returns(std::span<const double> curve) {
   std::vector<double> r(curve.size(), kNaN);
@@ -101,7 +100,7 @@ double ann_volatility(std::span<const double> equity) {
 }
 
 double sharpe(std::span<const double> equity) {
-  return ratio_of(mean_std(daily_returns(equity)));
+  return annualised_ratio(mean_std(daily_returns(equity)));
 }
 
 double sortino(std::span<const double> equity) {
@@ -129,8 +128,12 @@ std::vector<double> drawdown_series(std::span<const double> equity) {
 
 double max_drawdown(std::span<const double> equity) {
   if (equity.empty()) return kNaN;
+  // The drawdown series folded on the fly, without materialising it.
+  double peak = -kInf;
   double worst = 0.0;
-  for (double d : drawdown_series(equity)) {
+  for (double x : equity) {
+    if (x > peak) peak = x;
+    const double d = x / peak - 1.0;
     if (d < worst) worst = d;
   }
   return worst;
@@ -173,7 +176,7 @@ double tracking_error(std::span<const double> equity, std::span<const double> be
 }
 
 double information_ratio(std::span<const double> equity, std::span<const double> bench) {
-  return ratio_of(mean_std(active_returns(equity, bench)));
+  return annualised_ratio(mean_std(active_returns(equity, bench)));
 }
 
 std::vector<const Trade*> closed(std::span<const Trade> trades) {

@@ -67,6 +67,10 @@ struct MeanStd {
 // Drops NaN values (infinities stay).
 MeanStd mean_std(std::span<const double> xs);
 
+// The mean over the larger of the deviation and 1e-6 (a NaN deviation is ignored), times
+// the square root of 252: the Sharpe ratio of a sample of daily returns.
+double annualised_ratio(const MeanStd& ms);
+
 // The daily returns of both curves at every index below the shorter length where neither
 // return is NaN, in index order.
 std::pair<std::vector<double>, std::vector<double>> paired_returns(std::span<const double> a,
