@@ -21,26 +21,45 @@ namespace {
 // Adds the usable symbols' products to the upper triangle of the k-by-k normal matrix `a`
 // and to `b`: for each symbol in order, a[p][q] += x[p] * x[q] and b[p] += x[p] * y, where
 // x is the symbol's design row (1.0 first when `add_const`, then the factor values). These
-// are the sums of x'x and x'y over the design matrix's rows, in row order. K is the column
-// count when it is small enough to unroll, 0 otherwise.
-template <std::size_t K>
+// are the sums of x'x and x'y over the design matrix's rows, in row order.
 void accumulate_normal(std::span<const std::size_t> usable, const double* y,
                        std::span<const double* const> cols, bool add_const, std::size_t k,
                        double* a, double* b) {
-  if constexpr (K != 0) k = K;
   const std::size_t first = add_const ? 1 : 0;
-  double x[K != 0 ? K : 1];
-  std::vector<double> xv(K != 0 ? 0 : k);
-  double* xs = K != 0 ? x : xv.data();
-  if (add_const) xs[0] = 1.0;
+  std::vector<double> x(k);
+  if (add_const) x[0] = 1.0;
   for (std::size_t s : usable) {
-    for (std::size_t f = 0; f + first < k; ++f) xs[first + f] = cols[f][s];
+    for (std::size_t f = 0; f + first < k; ++f) x[first + f] = cols[f][s];
     const double ys = y[s];
     for (std::size_t p = 0; p < k; ++p) {
-      const double xp = xs[p];
-      for (std::size_t q = p; q < k; ++q) a[p * k + q] += xp * xs[q];
-      b[p] += xp * ys;
+      for (std::size_t q = p; q < k; ++q) a[p * k + q] += x[p] * x[q];
+      b[p] += x[p] * ys;
     }
+  }
+}
+
+// The same sums for a column count K known at compile time, in local accumulators that
+// stay in registers. Each sum starts at 0.0 and adds the same products in the same order.
+template <std::size_t K>
+void accumulate_normal_fixed(std::span<const std::size_t> usable, const double* y,
+                             std::span<const double* const> cols, bool add_const, double* a,
+                             double* b) {
+  double sa[K][K] = {};
+  double sb[K] = {};
+  double x[K] = {};
+  const std::size_t first = add_const ? 1 : 0;
+  if (add_const) x[0] = 1.0;
+  for (std::size_t s : usable) {
+    for (std::size_t f = 0; f + first < K; ++f) x[first + f] = cols[f][s];
+    const double ys = y[s];
+    for (std::size_t p = 0; p < K; ++p) {
+      for (std::size_t q = p; q < K; ++q) sa[p][q] += x[p] * x[q];
+      sb[p] += x[p] * ys;
+    }
+  }
+  for (std::size_t p = 0; p < K; ++p) {
+    for (std::size_t q = p; q < K; ++q) a[p * K + q] = sa[p][q];
+    b[p] = sb[p];
   }
 }
 
@@ -92,25 +111,22 @@ Panel neutralize(const Panel& of, std::span<const Panel> factors, bool add_const
     std::fill(b.begin(), b.end(), 0.0);
     switch (k) {
       case 1:
-        accumulate_normal<1>(usable, y, cols, add_const, k, a.data(), b.data());
+        accumulate_normal_fixed<1>(usable, y, cols, add_const, a.data(), b.data());
         break;
       case 2:
-        accumulate_normal<2>(usable, y, cols, add_const, k, a.data(), b.data());
+        accumulate_normal_fixed<2>(usable, y, cols, add_const, a.data(), b.data());
         break;
       case 3:
-        accumulate_normal<3>(usable, y, cols, add_const, k, a.data(), b.data());
+        accumulate_normal_fixed<3>(usable, y, cols, add_const, a.data(), b.data());
         break;
       case 4:
-        accumulate_normal<4>(usable, y, cols, add_const, k, a.data(), b.data());
+        accumulate_normal_fixed<4>(usable, y, cols, add_const, a.data(), b.data());
         break;
       case 5:
-        accumulate_normal<5>(usable, y, cols, add_const, k, a.data(), b.data());
-        break;
-      case 6:
-        accumulate_normal<6>(usable, y, cols, add_const, k, a.data(), b.data());
+        accumulate_normal_fixed<5>(usable, y, cols, add_const, a.data(), b.data());
         break;
       default:
-        accumulate_normal<0>(usable, y, cols, add_const, k, a.data(), b.data());
+        accumulate_normal(usable, y, cols, add_const, k, a.data(), b.data());
         break;
     }
     for (std::size_t p = 0; p < k; ++p) {
