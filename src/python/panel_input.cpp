@@ -13,6 +13,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace korva::py {
@@ -403,6 +404,24 @@ std::optional<PyResult<void>> read_buffer(std::string_view name, PyObject* rows,
   return PyResult<void>{};
 }
 
+// Whether a rows x cols matrix of doubles can be held at all: a few short label lists
+// could otherwise ask for more memory than the machine has, and filling such a block
+// would end in the out-of-memory killer rather than in a MemoryError.
+bool fits_in_memory(std::size_t rows, std::size_t cols) {
+  if (cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols) {
+    return false;
+  }
+  const std::size_t bytes = rows * cols * sizeof(double);
+#if defined(__linux__)
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0) {
+    return bytes / static_cast<std::size_t>(page_size) <= static_cast<std::size_t>(pages);
+  }
+#endif
+  return true;
+}
+
 // A matrix of NaN cells. Large matrices ask for transparent huge pages before the first
 // write: filling a fresh 100 MB block page by page costs more than the copy itself.
 Matrix nan_matrix(std::size_t rows, std::size_t cols) {
@@ -435,8 +454,7 @@ PyResult<Panel> build_panel(std::string_view name, Dates dates, Symbols symbols,
 template <typename Fallback>
 PyResult<Panel> rows_to_panel(std::string_view name, Dates dates, Symbols symbols, PyObject* cells,
                               Fallback fallback) {
-  if (!symbols.empty() &&
-      dates.size() > std::numeric_limits<std::size_t>::max() / sizeof(double) / symbols.size()) {
+  if (!fits_in_memory(dates.size(), symbols.size())) {
     PyErr_NoMemory();
     return raised();
   }

@@ -495,3 +495,11 @@ def test_evaluate_result_is_accepted_back_as_panel():
     first = read_back(panel(list(range(10)), list("abcd"), m))
     again = read_back(first)
     assert_same_panel(first, again)
+
+
+def test_impossible_matrix_is_a_memory_error():
+    # A million dates by a million symbols would need 8 TB.
+    dates = list(range(1_000_000))
+    symbols = ["s"] * 1_000_000
+    with pytest.raises(MemoryError):
+        read_back(panel(dates, symbols, []))
