@@ -108,8 +108,8 @@ class Lexer {
   explicit Lexer(std::string_view src) : src_(src) {}
 
   std::expected<std::vector<Token>, ParseError> run() {
-    // A rough guess (one token per four bytes) avoids most regrowth on large sources.
-    tokens_.reserve(src_.size() / 4 + 1);
+    // A rough guess (one token per three bytes) avoids most regrowth on large sources.
+    tokens_.reserve(src_.size() / 3 + 1);
     while (i_ < src_.size()) {
       const char c = src_[i_];
       switch (c) {

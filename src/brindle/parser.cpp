@@ -1,10 +1,10 @@
 #include "brindle/parser.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "brindle/lexer.hpp"
@@ -36,17 +36,48 @@ Value shell(const Value& v) {
   return v;
 }
 
+// For every variant, an object with "op" set to its tag and every key that its nodes
+// always carry mapped to null: the operands of operators, `name` and `value` of the
+// leaves, the required arguments of catalogue functions. Copying a prototype allocates the
+// member array once, where inserting member by member would grow it step by step.
+const std::array<json::Object, kVariantCount>& prototypes() {
+  static const std::array<json::Object, kVariantCount> table = [] {
+    std::array<json::Object, kVariantCount> t;
+    for (std::size_t i = 0; i < kVariantCount; ++i) {
+      t[i].insert("op", Value(tag_name(static_cast<Op>(i))));
+    }
+    auto at = [&](Op op) -> json::Object& { return t[static_cast<std::size_t>(op)]; };
+    for (const BinOpSpec& b : binops()) {
+      at(b.op).insert("l", Value());
+      at(b.op).insert("r", Value());
+    }
+    at(Op::Not).insert("of", Value());
+    at(Op::Neg).insert("of", Value());
+    at(Op::Data).insert("name", Value());
+    at(Op::Const).insert("value", Value());
+    for (const OpSpec& spec : ops()) {
+      for (const ArgSpec& arg : spec.args) {
+        if (!is_optional(arg.kind)) at(spec.op).insert(std::string(arg.name), Value());
+      }
+    }
+    return t;
+  }();
+  return table;
+}
+
 Value make_node(Op op) {
-  json::Object node;
-  node.insert("op", Value(tag_name(op)));
-  return Value(std::move(node));
+  return Value(json::Object(prototypes()[static_cast<std::size_t>(op)]));
+}
+
+// Sets a member that the node's prototype already holds.
+void set(Value& node, std::string_view key, Value&& v) {
+  *node.as_object().find(key) = std::move(v);
 }
 
 Value const_node(Value number) {
-  json::Object node;
-  node.insert("op", Value("Const"));
-  node.insert("value", std::move(number));
-  return Value(std::move(node));
+  Value node = make_node(Op::Const);
+  set(node, "value", std::move(number));
+  return node;
 }
 
 // The JSON number of a literal: an integer when it is whole and safely below 2^53, a
@@ -76,44 +107,59 @@ int infix_power(const Token& t) {
 constexpr int kNotPower = 5;
 constexpr int kNegPower = 7;
 
-struct Binding {
-  Value value;
-  std::size_t count;  // value_count(value)
-};
+// Trees up to this depth are copied with the values' own (recursive) copy, which
+// allocates less; deeper ones with deep_copy.
+constexpr std::size_t kRecursiveCopyDepth = 64;
 
+// Parsing steps return false after recording the first error in `error_`; values are
+// built in place through out-parameters, so no step returns a tree by value.
 class Parser {
  public:
   explicit Parser(std::vector<Token> tokens) : toks_(std::move(tokens)) {}
 
   std::expected<Analysis, ParseError> program() {
-    while (cur().kind == TokenKind::Let) {
-      next();
-      const Token& name = next();
-      if (name.kind != TokenKind::Ident) return fail_at(name, "expected name after `let`");
-      if (next().kind != TokenKind::Eq) return fail("expected `=` in let binding");
-      BRINDLE_TRY(value, expr(0));
-      BRINDLE_TRY(node, promoted(std::move(value)));
-      if (bindings_.contains(name.text)) {
-        return fail_at(name, "`" + name.text + "` is already defined");
-      }
-      lets_.push_back({name.text, name.line, name.col});
-      const std::size_t count = value_count(node);
-      bindings_.emplace(name.text, Binding{std::move(node), count});
-    }
-    BRINDLE_TRY(body, expr(0));
-    if (cur().kind != TokenKind::Eof) return fail("unexpected trailing input");
-    if (!body.is_object()) return fail("a strategy must be an expression, not a bare constant");
+    if (!run()) return std::unexpected(std::move(error_));
     Analysis out;
-    out.expr = std::move(body);
-    for (NameRef& let : lets_) {
-      if (!used_.contains(let.name)) out.unused_lets.push_back(std::move(let));
+    out.expr = std::move(body_);
+    for (std::size_t i = 0; i < lets_.size(); ++i) {
+      if (!bound_[i].used) out.unused_lets.push_back(std::move(lets_[i]));
     }
     out.series_refs = std::move(series_refs_);
     return out;
   }
 
  private:
-  using Result = std::expected<Value, ParseError>;
+  struct Binding {
+    Value value;
+    TreeStats stats;
+    bool used = false;
+  };
+
+  bool run() {
+    const auto lets = std::count_if(toks_.begin(), toks_.end(),
+                                    [](const Token& t) { return t.kind == TokenKind::Let; });
+    bindings_.reserve(static_cast<std::size_t>(lets));
+    bound_.reserve(static_cast<std::size_t>(lets));
+    lets_.reserve(static_cast<std::size_t>(lets));
+    while (cur().kind == TokenKind::Let) {
+      next();
+      const Token& name = next();
+      if (name.kind != TokenKind::Ident) return fail_at(name, "expected name after `let`");
+      if (next().kind != TokenKind::Eq) return fail("expected `=` in let binding");
+      Value node;
+      if (!expr(0, node) || !promote_here(node)) return false;
+      if (!bindings_.try_emplace(name.text, bound_.size()).second) {
+        return fail_at(name, "`" + name.text + "` is already defined");
+      }
+      lets_.push_back({name.text, name.line, name.col});
+      const TreeStats stats = tree_stats(node);
+      bound_.push_back(Binding{std::move(node), stats});
+    }
+    if (!expr(0, body_)) return false;
+    if (cur().kind != TokenKind::Eof) return fail("unexpected trailing input");
+    if (!body_.is_object()) return fail("a strategy must be an expression, not a bare constant");
+    return true;
+  }
 
   const Token& cur() const { return toks_[pos_]; }
   // The current token; moves on, except past the final `Eof`.
@@ -122,45 +168,44 @@ class Parser {
     if (pos_ + 1 < toks_.size()) ++pos_;
     return t;
   }
-  std::unexpected<ParseError> fail(std::string message) const {
-    return fail_at(cur(), std::move(message));
-  }
-  static std::unexpected<ParseError> fail_at(const Token& t, std::string message) {
-    return std::unexpected(ParseError{std::move(message), t.line, t.col});
+  bool fail(std::string message) { return fail_at(cur(), std::move(message)); }
+  bool fail_at(const Token& t, std::string message) {
+    error_ = ParseError{std::move(message), t.line, t.col};
+    return false;
   }
 
   // Opens one level of source nesting at token `t`.
-  std::optional<ParseError> enter(const Token& t) {
-    if (++depth_ > kMaxNesting) return ParseError{std::string(kTooDeepMessage), t.line, t.col};
-    return std::nullopt;
+  bool enter(const Token& t) {
+    if (++depth_ > kMaxNesting) return fail_at(t, std::string(kTooDeepMessage));
+    return true;
   }
   void leave() { --depth_; }
 
-  // `promote`, reporting a failure at the current token.
-  Result promoted(Value v) const {
+  // `promote` in place, reporting a failure at the current token.
+  bool promote_here(Value& v) {
+    if (v.is_object()) return true;
     auto p = promote(std::move(v));
     if (!p) return fail(std::move(p).error());
-    return std::move(*p);
+    v = std::move(*p);
+    return true;
   }
 
-  Result expr(int min) {
-    Value left;
+  bool expr(int min, Value& out) {
     const Token& t = cur();
     if ((t.kind == TokenKind::Ident && t.text == "not") ||
         (t.kind == TokenKind::Op && t.text == "-")) {
       const bool is_not = t.kind == TokenKind::Ident;
-      if (auto e = enter(t)) return std::unexpected(std::move(*e));
+      if (!enter(t)) return false;
       next();
-      BRINDLE_TRY(operand, expr(is_not ? kNotPower : kNegPower));
-      BRINDLE_TRY(of, promoted(std::move(operand)));
+      Value operand;
+      if (!expr(is_not ? kNotPower : kNegPower, operand) || !promote_here(operand)) return false;
       leave();
-      left = make_node(is_not ? Op::Not : Op::Neg);
-      left.as_object().insert("of", std::move(of));
+      out = make_node(is_not ? Op::Not : Op::Neg);
+      set(out, "of", std::move(operand));
     } else if (t.kind == TokenKind::Op) {
       return fail_at(t, "unexpected operator `" + t.text + "`");
-    } else {
-      BRINDLE_TRY(p, primary());
-      left = std::move(p);
+    } else if (!primary(out)) {
+      return false;
     }
     for (;;) {
       const Token& o = cur();
@@ -168,60 +213,64 @@ class Parser {
       if (power == 0 || power < min) break;
       const Op op = *binop_tag(o.text);
       next();
-      BRINDLE_TRY(right, expr(power + 1));
-      BRINDLE_TRY(l, promoted(std::move(left)));
-      BRINDLE_TRY(r, promoted(std::move(right)));
-      left = make_node(op);
-      left.as_object().insert("l", std::move(l));
-      left.as_object().insert("r", std::move(r));
+      Value right;
+      if (!expr(power + 1, right) || !promote_here(out) || !promote_here(right)) return false;
+      Value node = make_node(op);
+      set(node, "l", std::move(out));
+      set(node, "r", std::move(right));
+      out = std::move(node);
     }
-    return left;
+    return true;
   }
 
-  Result primary() {
+  bool primary(Value& out) {
     const Token& t = next();
     switch (t.kind) {
       case TokenKind::Num:
-        return number_value(t.num);
+        out = number_value(t.num);
+        return true;
       case TokenKind::Str:
-        return Value(t.text);
+        out = Value(t.text);
+        return true;
       case TokenKind::Ident:
-        if (t.text == "true") return Value(true);
-        if (t.text == "false") return Value(false);
-        if (cur().kind == TokenKind::LParen) return call(t);
-        return name(t);
-      case TokenKind::LParen: {
-        if (auto e = enter(t)) return std::unexpected(std::move(*e));
-        BRINDLE_TRY(inner, expr(0));
+        if (t.text == "true" || t.text == "false") {
+          out = Value(t.text == "true");
+          return true;
+        }
+        if (cur().kind == TokenKind::LParen) return call(t, out);
+        return name(t, out);
+      case TokenKind::LParen:
+        if (!enter(t) || !expr(0, out)) return false;
         if (next().kind != TokenKind::RParen) return fail("expected `)`");
         leave();
-        return inner;
-      }
+        return true;
       default:
         return fail_at(t, "unexpected token " + std::string(token_kind_name(t.kind)));
     }
   }
 
   // A bound name gives a copy of its tree; any other name is a series.
-  Result name(const Token& t) {
+  bool name(const Token& t, Value& out) {
     auto it = bindings_.find(t.text);
     if (it == bindings_.end()) {
       series_refs_.push_back({t.text, t.line, t.col});
-      Value node = make_node(Op::Data);
-      node.as_object().insert("name", Value(t.text));
-      return node;
+      out = make_node(Op::Data);
+      set(out, "name", Value(t.text));
+      return true;
     }
-    used_.insert(t.text);
-    if (it->second.count > kMaxSubstitutedValues - substituted_) {
+    Binding& bound = bound_[it->second];
+    bound.used = true;
+    if (bound.stats.count > kMaxSubstitutedValues - substituted_) {
       return fail_at(t, std::string(kTooLargeMessage));
     }
-    substituted_ += it->second.count;
-    return deep_copy(it->second.value);
+    substituted_ += bound.stats.count;
+    out = bound.stats.depth <= kRecursiveCopyDepth ? Value(bound.value) : deep_copy(bound.value);
+    return true;
   }
 
   // `t` is the function name; the current token is the opening parenthesis.
-  Result call(const Token& t) {
-    if (auto e = enter(t)) return std::unexpected(std::move(*e));
+  bool call(const Token& t, Value& out) {
+    if (!enter(t)) return false;
     const OpSpec* spec = find_op_by_name(t.text);
     if (spec == nullptr) return fail_at(t, "unknown op `" + t.text + "`");
     next();
@@ -231,68 +280,67 @@ class Parser {
     for (;;) {
       const Token& c = cur();
       if (c.kind == TokenKind::Ident && toks_[pos_ + 1].kind == TokenKind::Eq) {
-        std::string key = c.text;
+        const std::string& key = c.text;
         next();
         next();
-        BRINDLE_TRY(value, arg_value());
         auto same = std::find_if(keywords.begin(), keywords.end(),
                                  [&](const KeywordArg& k) { return k.name == key; });
-        if (same != keywords.end()) {
-          same->value = std::move(value);
-        } else {
-          keywords.push_back({std::move(key), std::move(value)});
+        if (same == keywords.end()) {
+          keywords.push_back({key, Value()});
+          same = keywords.end() - 1;
         }
-        if (auto e = eat_comma()) return std::unexpected(std::move(*e));
+        if (!arg_value(same->value) || !eat_comma()) return false;
         keyword_seen = true;
       } else if (c.kind == TokenKind::RParen) {
         next();
         auto node = build(*spec, std::move(positional), std::move(keywords));
         if (!node) return fail_at(t, std::move(node).error());
         leave();
-        return std::move(*node);
+        out = std::move(*node);
+        return true;
       } else if (keyword_seen) {
         return fail("positional argument after keyword argument");
       } else {
-        BRINDLE_TRY(value, arg_value());
-        positional.push_back(std::move(value));
-        if (auto e = eat_comma()) return std::unexpected(std::move(*e));
+        if (!arg_value(positional.emplace_back()) || !eat_comma()) return false;
       }
     }
   }
 
-  std::optional<ParseError> eat_comma() {
-    if (cur().kind == TokenKind::RParen) return std::nullopt;
+  bool eat_comma() {
+    if (cur().kind == TokenKind::RParen) return true;
     if (cur().kind == TokenKind::Comma) {
       next();
-      return std::nullopt;
+      return true;
     }
-    return ParseError{"expected `,` or `)`", cur().line, cur().col};
+    return fail("expected `,` or `)`");
   }
 
   // An expression, or a bracketed list of expressions (commas between elements optional).
-  Result arg_value() {
-    if (cur().kind != TokenKind::LBracket) return expr(0);
-    if (auto e = enter(cur())) return std::unexpected(std::move(*e));
+  bool arg_value(Value& out) {
+    if (cur().kind != TokenKind::LBracket) return expr(0, out);
+    if (!enter(cur())) return false;
     next();
     json::Array items;
     while (cur().kind != TokenKind::RBracket) {
-      BRINDLE_TRY(item, expr(0));
-      items.push_back(std::move(item));
+      if (!expr(0, items.emplace_back())) return false;
       if (cur().kind == TokenKind::Comma) next();
     }
     next();
     leave();
-    return Value(std::move(items));
+    out = Value(std::move(items));
+    return true;
   }
 
   std::vector<Token> toks_;
   std::size_t pos_ = 0;
   std::size_t depth_ = 0;
   std::size_t substituted_ = 0;
-  std::unordered_map<std::string, Binding> bindings_;
+  std::unordered_map<std::string, std::size_t> bindings_;  // name -> index in bound_, lets_
+  std::vector<Binding> bound_;
   std::vector<NameRef> lets_;
-  std::unordered_set<std::string> used_;
   std::vector<NameRef> series_refs_;
+  Value body_;
+  ParseError error_;
 };
 
 }  // namespace
@@ -326,20 +374,25 @@ json::Value deep_copy(const json::Value& value) {
   return root;
 }
 
-std::size_t value_count(const json::Value& value) {
-  std::size_t count = 0;
-  std::vector<const Value*> work{&value};
+TreeStats tree_stats(const json::Value& value) {
+  TreeStats stats;
+  std::vector<std::pair<const Value*, std::size_t>> work{{&value, 1}};
   while (!work.empty()) {
-    const Value* v = work.back();
+    auto [v, depth] = work.back();
     work.pop_back();
-    ++count;
+    ++stats.count;
+    stats.depth = std::max(stats.depth, depth);
     if (v->is_array()) {
-      for (const Value& child : v->as_array()) work.push_back(&child);
+      for (const Value& child : v->as_array()) work.emplace_back(&child, depth + 1);
     } else if (v->is_object()) {
-      for (const auto& entry : v->as_object()) work.push_back(&entry.second);
+      for (const auto& entry : v->as_object()) work.emplace_back(&entry.second, depth + 1);
     }
   }
-  return count;
+  return stats;
+}
+
+std::size_t value_count(const json::Value& value) {
+  return tree_stats(value).count;
 }
 
 std::expected<json::Value, std::string> promote(json::Value value) {
@@ -418,7 +471,11 @@ std::expected<json::Value, std::string> build(const OpSpec& spec,
         if (!v.is_array()) return std::unexpected("`" + name + "` must be a list of strings");
         break;
     }
-    node.as_object().insert(name, std::move(v));
+    if (is_optional(arg.kind)) {
+      node.as_object().insert(name, std::move(v));
+    } else {
+      set(node, name, std::move(v));
+    }
   }
   if (!keywords.empty()) {
     return std::unexpected("`" + tag + "` has no field `" + keywords.front().name + "`");

@@ -70,8 +70,13 @@ std::expected<json::Value, std::string> build(const OpSpec& spec,
 
 // Copies a value of any depth without recursion.
 json::Value deep_copy(const json::Value& value);
-// Number of JSON values in `value` (itself, array elements and object members, at every
-// depth), counted without recursion.
+// Size and depth of a value, measured without recursion: `count` JSON values (itself,
+// array elements and object members, at every depth), `depth` levels (a scalar is 1).
+struct TreeStats {
+  std::size_t count = 0;
+  std::size_t depth = 0;
+};
+TreeStats tree_stats(const json::Value& value);
 std::size_t value_count(const json::Value& value);
 
 }  // namespace korva::brindle
