@@ -180,9 +180,9 @@ double trade_cost(std::span<const double> held, std::span<const double> target,
 
 BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, const Panel* low,
                 const Panel* volume, const BacktestConfig& config) {
-  // Alignment (the rule of `align`), built without the intermediate NaN fill. The aligned
-  // weight matrix is ours: its rows are overwritten by the target rows.
-  // The price panel (and high and low) are read in place when already on the grid.
+  // Alignment by the rule of `align`, each cell written once. The aligned weight matrix is
+  // ours and its rows are overwritten by the target rows; the price, high and low panels
+  // are read in place when they already lie on the grid.
   auto grid = aligned_labels(weights, prices);
   Dates& dates = grid.first;
   const Symbols& symbols = grid.second;
