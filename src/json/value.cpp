@@ -38,6 +38,21 @@ Object::Object(const Object&) = default;
 Object& Object::operator=(const Object&) = default;
 Object::~Object() = default;
 
+Object Object::from_entries(std::vector<Entry> entries) {
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Entry& a, const Entry& b) { return a.first < b.first; });
+  Object out;
+  out.entries_.reserve(entries.size());
+  for (auto& entry : entries) {
+    if (!out.entries_.empty() && out.entries_.back().first == entry.first) {
+      out.entries_.back().second = std::move(entry.second);
+    } else {
+      out.entries_.push_back(std::move(entry));
+    }
+  }
+  return out;
+}
+
 void Object::insert(std::string key, Value value) {
   auto it = std::lower_bound(entries_.begin(), entries_.end(), std::string_view(key), key_less);
   if (it != entries_.end() && it->first == key) {

@@ -32,6 +32,10 @@ class Object {
   Object& operator=(Object&&) noexcept = default;
   ~Object();
 
+  // Builds an object from entries in any order; of entries with equal keys the last one
+  // is kept. O(n log n), where inserting one by one could be quadratic.
+  static Object from_entries(std::vector<Entry> entries);
+
   // Inserts or replaces the entry for `key`.
   void insert(std::string key, Value value);
   // Returns the value stored under `key`, or nullptr.

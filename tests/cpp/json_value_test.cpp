@@ -42,6 +42,24 @@ TEST(JsonObject, InsertReplacesAndFindLooksUp) {
   EXPECT_TRUE(o.contains("k"));
 }
 
+TEST(JsonObject, FromEntriesSortsAndKeepsTheLastOfEqualKeys) {
+  std::vector<Object::Entry> entries;
+  entries.emplace_back("op", Value("Average"));
+  entries.emplace_back("n", Value(1));
+  entries.emplace_back("of", Value(2));
+  entries.emplace_back("n", Value(3));
+  Object o = Object::from_entries(std::move(entries));
+  EXPECT_EQ(write(Value(o)), R"({"n":3,"of":2,"op":"Average"})");
+
+  // Many keys in descending order stay cheap and end up ascending.
+  std::vector<Object::Entry> many;
+  for (int i = 200000; i > 0; --i) many.emplace_back(std::to_string(i), Value(i));
+  Object big = Object::from_entries(std::move(many));
+  ASSERT_EQ(big.size(), 200000u);
+  EXPECT_EQ(big.begin()->first, "1");
+  EXPECT_EQ(*big.find("200000"), Value(200000));
+}
+
 TEST(JsonValue, NumberKinds) {
   struct Case {
     Value value;
