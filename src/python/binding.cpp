@@ -62,6 +62,24 @@ PyResult<PyObject*> sequence_type() {
   return type;
 }
 
+// Takes the pending exception as a normalised instance with its traceback attached.
+Ref take_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+  return Ref::steal(PyErr_GetRaisedException());
+#else
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  Ref owned_type = Ref::steal(type);
+  Ref exception = Ref::steal(value);
+  Ref owned_traceback = Ref::steal(traceback);
+  if (exception && owned_traceback) {
+    PyException_SetTraceback(exception.get(), owned_traceback.get());
+  }
+  return exception;
+#endif
+}
+
 }  // namespace
 
 bool intern_params(const Signature& sig) {
@@ -117,14 +135,8 @@ std::unexpected<Raised> argument_error(const char* param) {
   // Only a plain TypeError gets the prefix; anything else (a user exception, a
   // UnicodeEncodeError, a TypeError subclass) propagates as it was raised.
   if (PyErr_Occurred() != PyExc_TypeError) return raised();
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  Ref cause_type = Ref::steal(type);
-  Ref cause = Ref::steal(value);
-  Ref cause_tb = Ref::steal(traceback);
-  if (!cause) return raise(PyExc_TypeError, std::string("argument '") + param + "'");
-  if (cause_tb) PyException_SetTraceback(cause.get(), cause_tb.get());
+  Ref cause = take_exception();
+  if (!cause) return raised();
   Ref text = Ref::steal(PyObject_Str(cause.get()));
   if (!text) return raised();
   Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", param, text.get()));
