@@ -29,8 +29,8 @@ class ValueBuilder {
     }
   }
   void string(std::string_view s) { put(Value(s)); }
-  void begin_array() { open_.push_back({Value(Array()), {}}); }
-  void begin_object() { open_.push_back({Value(Object()), {}}); }
+  void begin_array() { open_.push_back({Value(Array()), {}, {}}); }
+  void begin_object() { open_.push_back({Value(Object()), {}, {}}); }
   void key(std::string_view k) { open_.back().key.assign(k); }
   void end_array() { close(); }
   void end_object() { close(); }
@@ -40,7 +40,8 @@ class ValueBuilder {
  private:
   struct Open {
     Value container;
-    std::string key;  // key of the member being read, for objects
+    std::string key;                     // key of the member being read, for objects
+    std::vector<Object::Entry> members;  // members of an object, sorted when it closes
   };
 
   void put(Value v) {
@@ -52,13 +53,15 @@ class ValueBuilder {
     if (top.container.is_array()) {
       top.container.as_array().push_back(std::move(v));
     } else {
-      top.container.as_object().insert(std::move(top.key), std::move(v));
+      top.members.emplace_back(std::move(top.key), std::move(v));
       top.key.clear();
     }
   }
 
   void close() {
-    Value done = std::move(open_.back().container);
+    Open& top = open_.back();
+    if (top.container.is_object()) top.container = Object::from_entries(std::move(top.members));
+    Value done = std::move(top.container);
     open_.pop_back();
     put(std::move(done));
   }
