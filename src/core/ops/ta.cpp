@@ -444,40 +444,90 @@ Result<Panel> obv(const Panel& close, const Panel& volume) {
   return out;
 }
 
-Panel aroon_dir(const Panel& series, std::size_t n, bool up) {
-  Panel out = series.like();
-  const std::size_t rows = series.rows();
-  const std::size_t m = series.cols();
-  if (n == 0 || n >= rows) return out;
-  // An entirely finite window of n + 1 rows lies at or after the column's first finite row.
+namespace {
+
+// Whether `v` beats the best so far `best` (strictly) for the maximum (Up) or the minimum.
+template <bool Up>
+bool beats(double v, double best) {
+  return Up ? v > best : v < best;
+}
+
+// Aroon over windows of w = n + 1 rows. The rows are cut into blocks of w; a window is the
+// suffix of one block and the prefix of the next. Both halves keep the latest row holding
+// their extreme, and the later half wins a tie, so the result is the latest row holding the
+// window's extreme: what a scan from oldest to newest that moves on ties finds. Values are
+// only compared, never combined, so the halves give exactly the scan's row.
+template <bool Up>
+void aroon_impl(const Matrix& x, std::size_t n, Matrix& out) {
+  const std::size_t rows = x.rows();
+  const std::size_t m = x.cols();
+  const std::size_t w = n + 1;
   const double nd = static_cast<double>(n);
-  const double worst =
-      up ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
   std::vector<double> last_bad(m, -1.0);
-  std::vector<double> best(m);
-  std::vector<double> where(m);
-  for (std::size_t t = 0; t < rows; ++t) {
-    const double* xt = series.data.row(t);
-    const double td = static_cast<double>(t);
-    for (std::size_t j = 0; j < m; ++j) last_bad[j] = std::isfinite(xt[j]) ? last_bad[j] : td;
-    if (t < n) continue;
-    std::fill(best.begin(), best.end(), worst);
-    std::fill(where.begin(), where.end(), 0.0);
-    // Scanning oldest to newest and moving on ties sends a tie to the most recent row.
-    for (std::size_t i = t - n; i <= t; ++i) {
-      const double* x = series.data.row(i);
-      const double id = static_cast<double>(i);
+  std::vector<double> pv(m);  // prefix extreme of the current block
+  std::vector<double> pi(m);  // its row
+  // Suffix extremes of the previous block and their rows: row i covers block rows i to w - 1.
+  Matrix sv(rows > w ? w : 0, m);
+  Matrix si(rows > w ? w : 0, m);
+  for (std::size_t bs = 0; bs < rows; bs += w) {
+    const std::size_t be = bs + std::min(w, rows - bs);
+    for (std::size_t t = bs; t < be; ++t) {
+      const double* xt = x.row(t);
+      const double td = static_cast<double>(t);
       for (std::size_t j = 0; j < m; ++j) {
-        const bool take = up ? x[j] >= best[j] : x[j] <= best[j];
-        best[j] = take ? x[j] : best[j];
-        where[j] = take ? id : where[j];
+        last_bad[j] = std::isfinite(xt[j]) ? last_bad[j] : td;
+        const bool take = t == bs || !beats<Up>(pv[j], xt[j]);
+        pv[j] = take ? xt[j] : pv[j];
+        pi[j] = take ? td : pi[j];
+      }
+      if (t < n) continue;
+      // An entirely finite window lies at or after the column's first finite row.
+      const double first = static_cast<double>(t - n);
+      double* o = out.row(t);
+      if (t + 1 == bs + w) {
+        for (std::size_t j = 0; j < m; ++j) {
+          o[j] = last_bad[j] >= first ? kNaN : (nd - (td - pi[j])) * 100.0 / nd;
+        }
+      } else {
+        const double* hv = sv.row(t + 1 - bs);
+        const double* hi = si.row(t + 1 - bs);
+        for (std::size_t j = 0; j < m; ++j) {
+          const double where = beats<Up>(hv[j], pv[j]) ? hi[j] : pi[j];
+          o[j] = last_bad[j] >= first ? kNaN : (nd - (td - where)) * 100.0 / nd;
+        }
       }
     }
-    const double fd = static_cast<double>(t - n);
-    double* o = out.data.row(t);
-    for (std::size_t j = 0; j < m; ++j) {
-      o[j] = last_bad[j] >= fd ? kNaN : (nd - (td - where[j])) * 100.0 / nd;
+    if (be < rows) {
+      const double* last = x.row(be - 1);
+      std::copy(last, last + m, sv.row(w - 1));
+      std::fill(si.row(w - 1), si.row(w - 1) + m, static_cast<double>(be - 1));
+      for (std::size_t i = w - 1; i > 0; --i) {
+        const double* xr = x.row(bs + i - 1);
+        const double id = static_cast<double>(bs + i - 1);
+        const double* nv = sv.row(i);
+        const double* ni = si.row(i);
+        double* hv = sv.row(i - 1);
+        double* hi = si.row(i - 1);
+        for (std::size_t j = 0; j < m; ++j) {
+          // The earlier row takes over only when strictly better.
+          const bool take = beats<Up>(xr[j], nv[j]);
+          hv[j] = take ? xr[j] : nv[j];
+          hi[j] = take ? id : ni[j];
+        }
+      }
     }
+  }
+}
+
+}  // namespace
+
+Panel aroon_dir(const Panel& series, std::size_t n, bool up) {
+  Panel out = series.like();
+  if (n == 0 || n >= series.rows()) return out;
+  if (up) {
+    aroon_impl<true>(series.data, n, out.data);
+  } else {
+    aroon_impl<false>(series.data, n, out.data);
   }
   return out;
 }
