@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/ops/arith.hpp"
 #include "core/ops/indicators.hpp"
 #include "series_test_util.hpp"
 #include "test_util.hpp"
@@ -145,6 +146,29 @@ TEST(LaggedComparisons, FollowAlignmentOnUnsortedDatesAndRepeatedSymbols) {
   EXPECT_EQ(pr.symbols, (Symbols{"X", "X"}));
   EXPECT_TRUE(same_cells(pr.data, {{N, N}, {1, 1}}));
   EXPECT_TRUE(same_cells(fall(repeated, 1).data, {{0, 0}, {0, 0}}));
+}
+
+// On a panel with ascending dates and distinct symbols the direct path must give exactly what
+// the composition of `shift` with the two-panel operations gives.
+TEST(LaggedComparisons, DirectPathEqualsTheComposition) {
+  const Panel p = random_panel(40, 6, 17);
+  for (std::size_t n : {0, 1, 3, 39, 40, 41}) {
+    SCOPED_TRACE(n);
+    const Panel prev = p.shift(n);
+    const Panel want_pct = div(sub(p, prev), prev);
+    const Panel want_rise = gt(p, prev);
+    const Panel want_fall = lt(p, prev);
+    const Panel got_pct = pct_change(p, n);
+    const Panel got_rise = rise(p, n);
+    const Panel got_fall = fall(p, n);
+    for (std::size_t j = 0; j < p.cols(); ++j) {
+      EXPECT_TRUE(same_column(column(got_pct.data, j), column(want_pct.data, j)));
+      EXPECT_TRUE(same_column(column(got_rise.data, j), column(want_rise.data, j)));
+      EXPECT_TRUE(same_column(column(got_fall.data, j), column(want_fall.data, j)));
+    }
+    EXPECT_EQ(got_pct.dates, want_pct.dates);
+    EXPECT_EQ(got_pct.symbols, want_pct.symbols);
+  }
 }
 
 TEST(Indicators, KeepRowOrderOfUnsortedPanels) {

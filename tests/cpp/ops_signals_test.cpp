@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
+#include "core/ops/arith.hpp"
 #include "core/ops/signals.hpp"
 #include "series_test_util.hpp"
 #include "test_util.hpp"
@@ -98,6 +100,24 @@ TEST(Signals, EdgesFollowAlignment) {
   const Panel r = is_entry(repeated);
   EXPECT_EQ(r.symbols, (Symbols{"X", "X"}));
   EXPECT_TRUE(same_cells(r.data, {{0, 0}, {1, 1}}));
+}
+
+TEST(Signals, DirectEdgesEqualTheComposition) {
+  Panel p = korva::testing::random_panel(50, 5, 23);
+  // A condition panel with true, false, missing and non-boolean cells.
+  for (double& x : p.data.cells()) {
+    if (!std::isnan(x))
+      x = std::fmod(std::floor(x), 4.0) == 0.0 ? 2.0 : std::fmod(std::floor(x), 2.0);
+  }
+  const Panel prev = shift_false(p, 1);
+  const Panel want_entry = and_(p, not_(prev));
+  const Panel want_exit = and_(not_(p.clone()), prev);
+  const Panel got_entry = is_entry(p);
+  const Panel got_exit = is_exit(p);
+  for (std::size_t j = 0; j < p.cols(); ++j) {
+    EXPECT_TRUE(same_column(column(got_entry.data, j), column(want_entry.data, j)));
+    EXPECT_TRUE(same_column(column(got_exit.data, j), column(want_exit.data, j)));
+  }
 }
 
 TEST(Signals, EmptyPanels) {
