@@ -267,3 +267,93 @@ TEST(ReportJson, BootstrapKey) {
 
 }  // namespace
 }  // namespace korva
+
+namespace korva {
+namespace {
+
+// Small deterministic generator for the randomised robustness test.
+struct Lcg {
+  std::uint64_t s;
+  std::uint64_t next() {
+    s = s * 6364136223846793005ull + 1442695040888963407ull;
+    return s >> 33;
+  }
+  // A value from a pool that includes the awkward ones.
+  double value() {
+    static const double pool[] = {0.0,
+                                  1.0,
+                                  -1.0,
+                                  0.5,
+                                  2.0,
+                                  100.0,
+                                  1e-300,
+                                  N,
+                                  N,
+                                  -0.25,
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(),
+                                  1e300};
+    return pool[next() % std::size(pool)];
+  }
+};
+
+Panel random_panel(Lcg& rng, const Dates& pool_dates, const Symbols& pool_symbols) {
+  Panel p;
+  for (std::int32_t d : pool_dates) {
+    if (rng.next() % 3 != 0) p.dates.push_back(d);
+  }
+  for (const auto& s : pool_symbols) {
+    if (rng.next() % 3 != 0) p.symbols.push_back(s);
+  }
+  p.data = Matrix(p.dates.size(), p.symbols.size());
+  for (double& x : p.data.cells()) x = rng.value();
+  return p;
+}
+
+TEST(ReportRobustness, AwkwardInputsKeepTheInvariants) {
+  const Dates pool_dates{20240228, 20240229, 20240301, 20231301, 20240102, 20240229};
+  const Symbols pool_symbols{"A", "B", "A", "C"};
+  Lcg rng{12345};
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    const Panel w = random_panel(rng, pool_dates, pool_symbols);
+    const Panel p = random_panel(rng, pool_dates, pool_symbols);
+    const Panel h = random_panel(rng, pool_dates, pool_symbols);
+    const Panel l = random_panel(rng, pool_dates, pool_symbols);
+    const Panel v = random_panel(rng, pool_dates, pool_symbols);
+    BacktestConfig cfg;
+    cfg.fee_ratio = rng.value();
+    cfg.tax_ratio = rng.value();
+    cfg.position_limit = rng.value();
+    cfg.initial_capital = rng.value();
+    cfg.max_participation = rng.value();
+    cfg.impact_coef = rng.value();
+    cfg.delist_after = rng.next() % 3;
+    cfg.delist_haircut = rng.value();
+    BacktestRun r = run(w, p, &h, &l, &v, cfg);
+
+    const std::size_t n = r.dates.size();
+    EXPECT_TRUE(std::is_sorted(r.dates.begin(), r.dates.end()));
+    EXPECT_EQ(std::adjacent_find(r.dates.begin(), r.dates.end()), r.dates.end());
+    EXPECT_EQ(r.equity.size(), n);
+    EXPECT_EQ(r.exposure.size(), n);
+    for (const Trade& t : r.trades) {
+      EXPECT_LT(t.period, std::max<std::size_t>(n, 1));
+      EXPECT_EQ(t.mae.has_value(), t.mfe.has_value());
+      if (t.exit_date) {
+        EXPECT_LT(t.entry_date, *t.exit_date);
+      }
+    }
+    const Dates dates = r.dates;
+    const std::vector<double> equity = r.equity;
+    Report report = build_report_with_benchmark(std::move(r), benchmark_equity(dates, p.dates, {}));
+    report.bootstrap = bootstrap(dates, equity, 5, rng.next() % 4, 12679685);
+    const json::Value j = to_json(report);
+    EXPECT_EQ(at(j, "metrics").as_object().size(), 28u);
+    EXPECT_EQ(at(j, "equity").as_array().size(), n);
+    EXPECT_FALSE(json::write(j).empty());
+  }
+}
+
+}  // namespace
+}  // namespace korva
