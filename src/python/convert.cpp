@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace korva::py {
 
@@ -64,8 +65,9 @@ PyResult<json::Value> list_to_json(PyObject* list, int depth) {
 }
 
 PyResult<json::Value> dict_to_json(PyObject* dict, int depth) {
-  json::Object object;
   const Py_ssize_t size = PyDict_GET_SIZE(dict);
+  std::vector<json::Object::Entry> entries;
+  entries.reserve(static_cast<std::size_t>(size));
   Py_ssize_t pos = 0;
   PyObject *k = nullptr, *v = nullptr;
   while (PyDict_Next(dict, &pos, &k, &v)) {
@@ -80,9 +82,10 @@ PyResult<json::Value> dict_to_json(PyObject* dict, int depth) {
     if (PyDict_GET_SIZE(dict) != size) {
       return raise(PyExc_RuntimeError, "dictionary changed size during iteration");
     }
-    object.insert(std::move(name), std::move(*value));
+    entries.emplace_back(std::move(name), std::move(*value));
   }
-  return json::Value(std::move(object));
+  // Sorted once at the end: inserting key by key into the ordered object is quadratic.
+  return json::Value(json::Object::from_entries(std::move(entries)));
 }
 
 PyResult<json::Value> to_json(PyObject* obj, int depth) {

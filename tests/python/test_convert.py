@@ -299,3 +299,14 @@ def test_nan_report_values_become_none(market):
     assert report["rolling_sharpe"][0] is None
     assert type(report["dates"][0]) is int
     assert type(metrics["num_trades"]) is float
+
+
+def test_large_dict_comes_out_sorted():
+    import json
+
+    keys = [f"k{i:05d}" for i in range(5000)]
+    value = {k: i for i, k in reversed(list(enumerate(keys)))}
+    text = korva.format([value])
+    back = json.loads(text)[0]
+    assert list(back) == keys
+    assert back == value
