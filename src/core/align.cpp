@@ -1,5 +1,6 @@
 #include "core/align.hpp"
 
+#include <algorithm>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -28,19 +29,29 @@ std::vector<std::ptrdiff_t> index_of(const std::vector<Label>& source,
 }  // namespace
 
 Panel project(const Panel& p, const Dates& dates, const Symbols& symbols) {
-  Panel out{dates, symbols, Matrix(dates.size(), symbols.size())};
   const auto rows = index_of<std::int32_t, std::int32_t>(p.dates, dates);
   const auto cols = index_of<std::string, std::string_view>(p.symbols, symbols);
   const std::size_t m = symbols.size();
+  // When the target symbols are exactly p's columns in order, rows are copied whole.
+  bool same_columns = m == p.cols();
+  for (std::size_t j = 0; same_columns && j < m; ++j) same_columns = cols[j] == std::ptrdiff_t(j);
+
+  // Every cell is written exactly once: from p, or NaN where p lacks the date or symbol.
+  std::vector<double> cells(dates.size() * m);
   for (std::size_t i = 0; i < dates.size(); ++i) {
-    if (rows[i] < 0) continue;
-    const double* src = p.data.row(std::size_t(rows[i]));
-    double* dst = out.data.row(i);
-    for (std::size_t j = 0; j < m; ++j) {
-      if (cols[j] >= 0) dst[j] = src[cols[j]];
+    double* dst = cells.data() + i * m;
+    if (rows[i] < 0) {
+      std::fill(dst, dst + m, kNaN);
+      continue;
     }
+    const double* src = p.data.row(std::size_t(rows[i]));
+    if (same_columns) {
+      std::copy(src, src + m, dst);
+      continue;
+    }
+    for (std::size_t j = 0; j < m; ++j) dst[j] = cols[j] >= 0 ? src[cols[j]] : kNaN;
   }
-  return out;
+  return Panel{dates, symbols, Matrix(dates.size(), m, std::move(cells))};
 }
 
 std::pair<Panel, Panel> align(const Panel& a, const Panel& b) {
