@@ -78,11 +78,13 @@ TEST(TopN, SelectsWithTiesToTheLowerColumn) {
 // Wide rows with many ties, against a stable sort by value alone.
 TEST(CrossSection, WideRowsFollowTheStableOrder) {
   std::mt19937_64 rng(5);
-  std::uniform_int_distribution<int> pick(0, 6);
-  for (std::size_t width : {1, 5, 20, 21, 64}) {
+  // Few distinct values, so ties are common, spread over signs and magnitudes.
+  const double values[] = {N, -kInf, -1e300, -2.5, -0.0, 0.0, 1e-300, 3, 3.5, 1e300, kInf};
+  std::uniform_int_distribution<int> pick(0, std::size(values) - 1);
+  for (std::size_t width : {1, 5, 20, 21, 64, 3000}) {
     SCOPED_TRACE(width);
     std::vector<double> row(width);
-    for (double& x : row) x = pick(rng) == 6 ? N : double(pick(rng) % 4);
+    for (double& x : row) x = values[pick(rng)];
     const Panel p = one_row(row);
     for (bool descending : {false, true}) {
       std::vector<std::size_t> order;
