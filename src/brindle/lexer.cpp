@@ -1,5 +1,6 @@
 #include "brindle/lexer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -108,8 +109,9 @@ class Lexer {
   explicit Lexer(std::string_view src) : src_(src) {}
 
   std::expected<std::vector<Token>, ParseError> run() {
-    // A rough guess (one token per three bytes) avoids most regrowth on large sources.
-    tokens_.reserve(src_.size() / 3 + 1);
+    // A rough guess (one token per three bytes) avoids most regrowth; capped so that a
+    // huge source grows the list only as far as its tokens really need.
+    tokens_.reserve(std::min<std::size_t>(src_.size() / 3 + 1, std::size_t{1} << 20));
     while (i_ < src_.size()) {
       const char c = src_[i_];
       switch (c) {

@@ -253,6 +253,8 @@ TEST(Parser, NestingIsBoundedAt256Levels) {
       repeat("not ", n) + "x",
       repeat("ceil(", n) + "x" + repeat(")", n),
       repeat("ceil(", n - 2) + "neutralize(x, by=[])" + repeat(")", n - 2),
+      // The deepest native recursion per level: every binding power between two calls.
+      repeat("a or b and c < d + e * ceil(", n) + "x" + repeat(")", n),
   };
   for (const std::string& src : at_limit) {
     SCOPED_TRACE(src.substr(0, 20));
