@@ -343,9 +343,18 @@ void copy_block(const char* base, Py_ssize_t s0, Py_ssize_t s1, std::size_t rows
   }
 }
 
+// Whether `rows` is a plain NumPy array. Only there do the buffer's cells, the cells met
+// by iterating the array and the cells of its `tolist()` agree: subclasses change
+// iteration or `tolist` (masked arrays yield None for masked cells, matrices yield
+// matrices), and a two-dimensional memoryview cannot be iterated at all.
+bool plain_ndarray(PyObject* rows) {
+  return std::string_view(Py_TYPE(rows)->tp_name) == "numpy.ndarray";
+}
+
 // Reads the cells from a two-dimensional numeric buffer. Gives no value (and sets no
-// error) when `rows` exposes no such buffer.
+// error) when `rows` is not a plain array exposing such a buffer.
 std::optional<PyResult<void>> read_buffer(std::string_view name, PyObject* rows, Matrix& m) {
+  if (!plain_ndarray(rows)) return std::nullopt;
   Buffer buffer;
   if (!buffer.acquire(rows)) return std::nullopt;
   const Py_buffer& view = buffer.view();

@@ -2,7 +2,7 @@
 // `to_numpy()` method) or a dict with "dates", "symbols" and "data", turned into a Panel.
 //
 // Only public attributes and methods of the given objects are used; no data-frame
-// library is imported. When the cells arrive as an object exposing a two-dimensional
+// library is imported. When the cells arrive as a plain NumPy array with a two-dimensional
 // numeric buffer (float, integer or bool items, any strides) they are read straight from
 // the buffer; otherwise the rows are iterated. Both paths give the same panel and the
 // same errors.

@@ -2,6 +2,7 @@
 
 import datetime
 import math
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -273,6 +274,13 @@ def outcome(value):
         return (type(e), str(e))
 
 
+def assert_same_outcome(got, want):
+    if got[0] == "ok" and want[0] == "ok":
+        assert_same_panel(got[1], want[1])
+    else:
+        assert got == want
+
+
 @pytest.mark.parametrize(
     "column",
     [
@@ -473,13 +481,42 @@ def test_one_and_three_dimensional_arrays_use_iteration():
         read_back(panel([1], ["a"], arr3))
 
 
-def test_memoryview_and_bytes_like():
+def test_memoryview_and_bytes_like_are_iterated():
+    # Only plain arrays are read from their buffer; a two-dimensional memoryview is
+    # iterated like any other object, and it refuses iteration.
     mv = memoryview(np.arange(6, dtype=np.float64).reshape(2, 3))
-    out = read_back(panel([1, 2], ["a", "b", "c"], mv))
-    assert out["data"] == [[0.0, 1.0, 2.0], [3.0, 4.0, 5.0]]
+    with pytest.raises(NotImplementedError):
+        read_back(panel([1, 2], ["a", "b", "c"], mv))
     # a one-dimensional buffer is iterated: its items are ints, not rows
     with pytest.raises(TypeError):
         read_back(panel([1], ["a"], b"\x01"))
+
+
+class ListOverride(np.ndarray):
+    def tolist(self):
+        return [[9.0, 9.0]]
+
+
+ARRAY_SUBCLASSES = [
+    ("masked", lambda: np.ma.masked_array([[1.0, 2.0], [3.0, 4.0]], mask=[[0, 1], [0, 0]])),
+    ("matrix", lambda: np.matrix([[1.0, 2.0], [3.0, 4.0]])),
+    ("tolist override", lambda: np.array([[1.0, 2.0]]).view(ListOverride)),
+]
+
+
+@pytest.mark.parametrize("name,make", ARRAY_SUBCLASSES, ids=[a[0] for a in ARRAY_SUBCLASSES])
+def test_array_subclasses_read_like_iteration_and_tolist(name, make):
+    # Subclasses change what iteration and tolist() yield, so their buffer is not used:
+    # the dict form sees what iterating gives, the frame form what tolist() gives.
+    arr = make()
+    dates, symbols = [1, 2], ["a", "b"]
+    rows = [list(row) for row in arr]
+    with np.errstate(all="ignore"), warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        assert_same_outcome(outcome(panel(dates, symbols, arr)), outcome(panel(dates, symbols, rows)))
+        frame = FakeFrame(dates, symbols, None)
+        frame.to_numpy = lambda: arr
+        assert_same_outcome(outcome(frame), outcome(FakeFrame(dates, symbols, arr.tolist())))
 
 
 def test_frame_with_datetime_index_and_array_fast_path_agree():
