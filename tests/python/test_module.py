@@ -1,6 +1,7 @@
 """The module object: attributes, registration order, docstrings and signatures."""
 
 import inspect
+import pickle
 import subprocess
 import sys
 import textwrap
@@ -32,6 +33,8 @@ def test_package_reexports_the_builtins(name):
     fn = getattr(korva, name)
     assert fn is getattr(ext, name)
     assert isinstance(fn, types.BuiltinFunctionType)
+    assert fn.__module__ == "korva"
+    assert pickle.loads(pickle.dumps(fn)) is fn
 
 
 DOCS = {
