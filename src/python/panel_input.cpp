@@ -92,6 +92,8 @@ std::unexpected<Raised> raise_bad_date(PyObject* text, const char* reason) {
 
 // Step 1 of date_to_i32: an integer in the 32-bit range, or nothing (no error set).
 std::optional<std::int32_t> integer_date(PyObject* obj) {
+  // Strings and date objects have no index conversion: skip raising and clearing an error.
+  if (!PyLong_Check(obj) && !PyIndex_Check(obj)) return std::nullopt;
   Ref index = Ref::steal(PyNumber_Index(obj));
   if (!index) {
     PyErr_Clear();
