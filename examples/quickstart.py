@@ -82,7 +82,7 @@ def main():
     print(f"volatility (ann.) {pct(m['ann_volatility'])}")
     print(f"Sharpe            {num(m['sharpe'])}")
     print(f"max drawdown      {pct(m['max_drawdown'])}")
-    print(f"trades            {num(m['num_trades'])}")
+    print(f"trades            {int(m['num_trades']):9d}")
     print(f"win rate          {pct(m['win_rate'])}")
     print(f"benchmark return  {pct(m.get('benchmark_return'))}")
     print(f"alpha / beta      {num(m.get('alpha'))} / {num(m.get('beta'))}")
