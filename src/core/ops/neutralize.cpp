@@ -5,6 +5,7 @@
 #include <deque>
 #include <numeric>
 #include <optional>
+#include <unordered_set>
 
 #include "core/align.hpp"
 #include "core/ops/grid.hpp"
@@ -71,6 +72,10 @@ Panel neutralize(const Panel& of, std::span<const Panel> factors, bool add_const
   const std::size_t nf = factors.size();
   const std::size_t k = nf + (add_const ? 1 : 0);
   Panel out = of.like();
+  // A regression needs more usable symbols than factors; with no more symbols than factors
+  // every row stays NaN. Returning here also keeps the k-by-k normal matrix no larger than
+  // the factor panels themselves, however long the factor list.
+  if (m <= nf) return out;
 
   // Aligning a factor with `of` and projecting the aligned panel back onto `of`'s grid
   // reads each cell from the factor's last row of that date and last column of that
@@ -255,10 +260,8 @@ Panel industry_rank(const Panel& of, const IndustryMap& industry,
   const std::size_t g = ids.names.size();
   std::vector<unsigned char> ranked(g, 1);
   if (categories != nullptr) {
-    for (std::size_t i = 0; i < g; ++i) {
-      ranked[i] =
-          std::find(categories->begin(), categories->end(), ids.names[i]) != categories->end();
-    }
+    const std::unordered_set<std::string_view> wanted(categories->begin(), categories->end());
+    for (std::size_t i = 0; i < g; ++i) ranked[i] = wanted.contains(ids.names[i]);
   }
   // Per date, the ranked finite cells are bucketed by industry (a counting sort), then each
   // bucket is sorted by value and ranked by runs of equal values. Ties share one rank, so
