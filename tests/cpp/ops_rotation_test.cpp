@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <string>
 #include <vector>
 
+#include "core/align.hpp"
 #include "core/ops/rotation.hpp"
 
 namespace korva::ops {
@@ -328,6 +332,126 @@ TEST(ApplyPriceStops, TracksReferenceAndPeak) {
   EXPECT_TRUE(std::isnan(reference[1]));
   EXPECT_EQ(peak[1], 1.0);
   EXPECT_EQ(exit, (std::vector<double>{0, 0}));
+}
+
+// The rotation walk written out step by step, independently of the library code: every
+// symbol is scored (-1 for non-candidates), all of them are ordered by a stable sort and
+// the last n are held before the -1 scores are dropped.
+std::vector<double> plain_hold_until(const Panel& entry, const Panel& exit,
+                                     const HoldUntilOpts& o) {
+  auto [ea, xa] = align(entry, exit);
+  const std::size_t t = ea.rows(), m = ea.cols();
+  auto flag = [](double v) { return v == 1.0 ? 1.0 : 0.0; };
+  std::vector<double> r(t * m, 0.0), close;
+  if (o.rank != nullptr) {
+    const Panel rp = project(*o.rank, ea.dates, ea.symbols);
+    double lo = inf, hi = -inf;
+    for (double v : rp.data.cells()) {
+      if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
+    }
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      const double v = rp.data.cells()[i];
+      r[i] = std::isfinite(v) && hi > lo ? (v - lo) / (hi - lo) : 0.0;
+    }
+  }
+  if (o.close != nullptr) close = project(*o.close, ea.dates, ea.symbols).data.cells();
+  const std::size_t n = o.nstocks_limit.value_or(m);
+  std::vector<double> h(t * m, 0.0);
+  if (t == 0) return h;
+  auto hold_last_n = [&](std::size_t j, const std::vector<double>& score) {
+    std::vector<std::size_t> order(m);
+    for (std::size_t i = 0; i < m; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return score[a] < score[b]; });
+    for (std::size_t i = m - std::min(n, m); i < m; ++i) h[j * m + order[i]] = 1.0;
+  };
+  std::vector<double> score(m);
+  for (std::size_t s = 0; s < m; ++s) score[s] = flag(ea.data(0, s));
+  hold_last_n(0, score);
+  for (std::size_t s = 0; s < m; ++s) {
+    if (flag(xa.data(0, s)) == 1.0 || flag(ea.data(0, s)) == 0.0) h[s] = 0.0;
+  }
+  std::vector<double> ref(m, kNaN), peak(m, 1.0);
+  const bool stops = o.stop_loss > -inf || o.take_profit < inf || o.trail_stop < inf;
+  for (std::size_t j = 1; j < t; ++j) {
+    std::vector<double> x(m);
+    for (std::size_t s = 0; s < m; ++s) x[s] = flag(xa.data(j, s));
+    if (stops) {
+      for (std::size_t s = 0; s < m; ++s) {
+        const bool held = h[(j - 1) * m + s] == 1.0;
+        const double c = close[j * m + s];
+        if (std::isnan(ref[s]) && held) ref[s] = c, peak[s] = 1.0;
+        if (held) {
+          const double ratio = c / ref[s];
+          const bool hard =
+              ratio < 1 - std::abs(o.stop_loss) || ratio > 1 + std::abs(o.take_profit);
+          bool trailing = false;
+          if (std::isfinite(o.trail_stop)) {
+            if (!std::isnan(ratio)) peak[s] = std::max(peak[s], ratio);
+            trailing = !hard && peak[s] >= 1 + std::abs(o.trail_stop_activation) &&
+                       ratio < peak[s] - std::abs(o.trail_stop);
+          }
+          if (hard || trailing) x[s] = 1.0;
+        } else if (!std::isnan(ref[s])) {
+          ref[s] = kNaN, peak[s] = 1.0;
+        }
+      }
+    }
+    for (std::size_t s = 0; s < m; ++s) {
+      const double prev = h[(j - 1) * m + s], e = flag(ea.data(j, s));
+      score[s] = 3 * prev + e * r[j * m + s];
+      if (x[s] == 1.0 || (e == 0.0 && prev == 0.0)) score[s] = -1;
+    }
+    hold_last_n(j, score);
+    for (std::size_t s = 0; s < m; ++s) {
+      if (score[s] == -1) h[j * m + s] = 0.0;
+    }
+  }
+  return h;
+}
+
+TEST(HoldUntil, MatchesThePlainWalkOnRandomInputs) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> unit;
+  auto pick = [&](std::initializer_list<double> values) {
+    return *(values.begin() + std::size_t(unit(rng) * double(values.size())) % values.size());
+  };
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE(trial);
+    const std::size_t t = 1 + std::size_t(unit(rng) * 30);
+    const std::size_t m = 1 + std::size_t(unit(rng) * 28);  // past the insertion-sort cut-off
+    Symbols syms;
+    for (std::size_t s = 0; s < m; ++s) syms.push_back("S" + std::to_string(s));
+    auto signal = [&](double p) {
+      std::vector<double> cells(t * m);
+      for (double& v : cells) v = unit(rng) < p ? pick({1.0, 1.0, 1.0, 0.5, kNaN}) : 0.0;
+      return grid(t, syms, std::move(cells));
+    };
+    Panel entry = signal(0.4), exit = signal(0.1);
+    // Small integer ranks tie often; some cells are missing.
+    std::vector<double> rank_cells(t * m), close_cells(t * m);
+    for (double& v : rank_cells) v = unit(rng) < 0.1 ? kNaN : double(int(unit(rng) * 5));
+    for (std::size_t s = 0; s < m; ++s) {
+      double px = 100;
+      for (std::size_t d = 0; d < t; ++d) {
+        px *= 1 + (unit(rng) - 0.5) * 0.2;
+        close_cells[d * m + s] = unit(rng) < 0.05 ? kNaN : px;
+      }
+    }
+    Panel rank = grid(t, syms, rank_cells), close = grid(t, syms, close_cells);
+    HoldUntilOpts opts;
+    const double limit = unit(rng);
+    if (limit < 0.8) opts.nstocks_limit = std::size_t(limit * 10);
+    if (unit(rng) < 0.7) opts.rank = &rank;
+    if (unit(rng) < 0.7) {
+      opts.close = &close;
+      opts.stop_loss = pick({-inf, 0.05, -0.1});
+      opts.take_profit = pick({inf, 0.08, 0.2});
+      opts.trail_stop = pick({inf, 0.03, 0.1});
+      opts.trail_stop_activation = pick({0.0, 0.05, -0.1});
+    }
+    EXPECT_EQ(hold_until(entry, exit, opts).data.cells(), plain_hold_until(entry, exit, opts));
+  }
 }
 
 }  // namespace
