@@ -58,6 +58,32 @@ std::size_t levenshtein(std::string_view a, std::string_view b) {
   return prev[cb.size()];
 }
 
+std::size_t levenshtein_within(std::string_view a, std::string_view b, std::size_t limit) {
+  const std::vector<char32_t> ca = chars(a);
+  const std::vector<char32_t> cb = chars(b);
+  const std::size_t over = limit + 1;  // stands for every distance beyond the limit
+  const std::size_t la = ca.size();
+  const std::size_t lb = cb.size();
+  if ((la > lb ? la - lb : lb - la) > limit) return over;
+  // Row i holds the distances between the first i characters of a and the first j of b,
+  // for the j within `limit` of i; the cells just outside the band read as `over`.
+  std::vector<std::size_t> prev(lb + 1, over);
+  std::vector<std::size_t> row(lb + 1, over);
+  for (std::size_t j = 0; j <= std::min(lb, limit); ++j) prev[j] = j;
+  for (std::size_t i = 1; i <= la; ++i) {
+    const std::size_t lo = i > limit ? i - limit : 1;
+    const std::size_t hi = std::min(lb, i + limit);
+    row[lo - 1] = lo == 1 ? std::min(i, over) : over;
+    for (std::size_t j = lo; j <= hi; ++j) {
+      const std::size_t substitute = prev[j - 1] + (ca[i - 1] == cb[j - 1] ? 0 : 1);
+      row[j] = std::min({prev[j] + 1, row[j - 1] + 1, substitute, over});
+    }
+    if (hi < lb) row[hi + 1] = over;
+    std::swap(prev, row);
+  }
+  return std::min(prev[lb], over);
+}
+
 std::expected<std::vector<Lint>, ParseError> lint(std::string_view src,
                                                   const std::vector<std::string>* series) {
   auto analysis = parse_analyzed(src);
@@ -74,7 +100,7 @@ std::expected<std::vector<Lint>, ParseError> lint(std::string_view src,
       const std::string* suggestion = nullptr;
       std::size_t best = std::numeric_limits<std::size_t>::max();
       for (const std::string& candidate : *series) {
-        const std::size_t d = levenshtein(ref.name, candidate);
+        const std::size_t d = levenshtein_within(ref.name, candidate, 2);
         if (d <= 2 && d < best) {
           best = d;
           suggestion = &candidate;

@@ -30,4 +30,9 @@ std::expected<std::vector<Lint>, ParseError> lint(std::string_view src,
 // UTF-8 texts), each insertion, deletion and substitution costing 1.
 std::size_t levenshtein(std::string_view a, std::string_view b);
 
+// The same distance when it is at most `limit`, else limit + 1. Only a band of 2 * limit + 1
+// cells per row is computed, so the time is proportional to the shorter text, not to the
+// product of the lengths. The suggestion search uses it with limit 2.
+std::size_t levenshtein_within(std::string_view a, std::string_view b, std::size_t limit);
+
 }  // namespace korva::brindle

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -98,7 +100,43 @@ TEST(Linter, Levenshtein) {
     SCOPED_TRACE(std::string(c.a) + " / " + c.b);
     EXPECT_EQ(levenshtein(c.a, c.b), c.d);
     EXPECT_EQ(levenshtein(c.b, c.a), c.d);
+    for (std::size_t limit : {0u, 1u, 2u, 3u}) {
+      SCOPED_TRACE(limit);
+      EXPECT_EQ(levenshtein_within(c.a, c.b, limit), std::min(c.d, limit + 1));
+      EXPECT_EQ(levenshtein_within(c.b, c.a, limit), std::min(c.d, limit + 1));
+    }
   }
+}
+
+TEST(Linter, BandedDistanceAgreesWithTheFullOne) {
+  // Random short words over a three-letter alphabet meet every kind of edit; the banded
+  // distance must equal the full one wherever it is within the limit.
+  std::mt19937_64 rng(7);
+  auto word = [&] {
+    std::string w(rng() % 7, 'a');
+    for (char& ch : w) ch = static_cast<char>('a' + rng() % 3);
+    return w;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = word();
+    const std::string b = word();
+    const std::size_t limit = rng() % 4;
+    SCOPED_TRACE(a + " / " + b + " / " + std::to_string(limit));
+    ASSERT_EQ(levenshtein_within(a, b, limit), std::min(levenshtein(a, b), limit + 1));
+  }
+}
+
+TEST(Linter, LongNamesAreComparedInLinearTime) {
+  // Two 200 000-character names: the full table would hold 4e10 cells.
+  const std::string name(200000, 'q');
+  std::string near = name;
+  near[100000] = 'r';
+  const std::vector<std::string> series{std::string(199999, 'q') + "st", near};
+  auto got = lint(name, &series);
+  ASSERT_TRUE(got.has_value());
+  ASSERT_EQ(got->size(), 1u);
+  EXPECT_EQ((*got)[0].message,
+            "unknown series `" + name + "` \xE2\x80\x94 did you mean `" + near + "`?");
 }
 
 }  // namespace
