@@ -332,10 +332,11 @@ class Parser {
     std::vector<Value> positional;
     std::vector<KeywordArg> keywords;
     bool keyword_seen = false;
+    Value discarded;  // values of unknown keywords after the first
     for (;;) {
       const Token& c = cur();
       if (c.kind == TokenKind::Ident && toks_[pos_ + 1].kind == TokenKind::Eq) {
-        Value& slot = keyword_slot(keywords, c.text);
+        Value& slot = keyword_slot(*spec, keywords, discarded, c.text);
         next();
         next();
         if (!arg_value(slot) || !eat_comma()) return false;
@@ -354,11 +355,24 @@ class Parser {
   }
 
   // Where the value of keyword `key` goes: a repeated keyword replaces the earlier value.
-  [[gnu::noinline]] static Value& keyword_slot(std::vector<KeywordArg>& keywords,
+  // Only the function's own argument names and the first unknown keyword are kept (the
+  // call fails naming a leftover keyword anyway, and the earliest one written stays in the
+  // list); later unknown keywords are parsed into `discarded`. So `keywords` never holds
+  // more than one entry per argument plus one, and a call with many distinct keywords
+  // costs no quadratic search.
+  [[gnu::noinline]] static Value& keyword_slot(const OpSpec& spec,
+                                               std::vector<KeywordArg>& keywords, Value& discarded,
                                                const std::string& key) {
+    auto is_arg = [&](std::string_view name) {
+      return std::any_of(spec.args.begin(), spec.args.end(),
+                         [&](const ArgSpec& a) { return a.name == name; });
+    };
+    bool unknown_kept = false;
     for (KeywordArg& k : keywords) {
       if (k.name == key) return k.value;
+      unknown_kept = unknown_kept || !is_arg(k.name);
     }
+    if (unknown_kept && !is_arg(key)) return discarded;
     return keywords.emplace_back(KeywordArg{key, Value()}).value;
   }
 

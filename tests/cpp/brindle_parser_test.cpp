@@ -228,6 +228,13 @@ TEST(Parser, Errors) {
       {"sma([x], 5)", "invalid expression: [{\"name\":\"x\",\"op\":\"Data\"}]", 1, 1},
       {"mask(x, by=[])", "invalid expression: []", 1, 1},
       {"rank(x, on=y)", "`Rank` has no field `on`", 1, 1},
+      // The earliest leftover keyword is named; values of later unknown keywords are still
+      // parsed, so their errors come first.
+      {"sma(close, 5, q=1, r=2, n=3)", "`Average` has no field `q`", 1, 1},
+      {"sma(close, n=5, q=1, r=2, q=3)", "`Average` has no field `q`", 1, 1},
+      {"sma(close, 5, q=1, r=sma(y))", "`Average` requires `n`", 1, 22},
+      {"sma(close, 5, q=1, r=[a, true], s=2)", "`Average` has no field `q`", 1, 1},
+      {"sma(close, q=1, r=2)", "`Average` requires `n`", 1, 1},
       // Lexer errors pass through unchanged.
       {"sma(close, $)", "unexpected character `$`", 1, 12},
       {"x + \"abc", "unterminated string", 1, 5},
@@ -280,6 +287,15 @@ TEST(Parser, NestingIsBoundedAt256Levels) {
   std::string siblings = "x";
   for (int i = 0; i < 1000; ++i) siblings += " + " + repeat("(", 200) + "y" + repeat(")", 200);
   EXPECT_TRUE(parse(siblings).has_value());
+}
+
+TEST(Parser, ManyDistinctKeywordsInOneCall) {
+  // 200 000 different keyword names: each one is looked up among the function's own
+  // arguments, not among all the keywords before it.
+  std::string src = "sma(close, 5";
+  for (int i = 0; i < 200000; ++i) src += ", k" + std::to_string(i) + "=1";
+  src += ")";
+  expect_error({src, "`Average` has no field `k0`", 1, 1});
 }
 
 TEST(Parser, DeepTreesFromFlatSourceParseWithoutRecursion) {
