@@ -67,6 +67,7 @@ TEST(TopN, SelectsWithTiesToTheLowerColumn) {
       {"tie at the cut", 2, false, {3, 3, 3, 1}, {1, 0, 0, 1}},
       {"infinity wins", 1, true, {1e300, kInf, 5}, {0, 1, 0}},
       {"no values", 2, true, {N, N}, {0, 0}},
+      {"largest count takes every value", std::size_t(-1), false, {3, N, -kInf}, {1, 0, 1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

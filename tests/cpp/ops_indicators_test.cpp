@@ -19,6 +19,7 @@ using korva::testing::random_panel;
 using korva::testing::same_cells;
 using korva::testing::same_column;
 constexpr double N = kNaN;
+constexpr std::size_t kHuge = std::size_t(-1);
 
 using SeriesFn = Panel (*)(const Panel&, std::size_t);
 
@@ -50,6 +51,8 @@ TEST(Average, WarmUpGapsAndWindowLengths) {
       {"longer than the panel", average, 5, {2, 4}, {N, 3}},
       {"infinities are added", average, 2, {kInf, 1, -kInf}, {kInf, kInf, -kInf}},
       {"window slides", average, 2, {1, 3, 5, N, N}, {1, 2, 4, 5, N}},
+      // min_count is then far above any row count.
+      {"largest count", average, kHuge, {1, 2, 3}, {N, N, N}},
   });
 }
 
@@ -71,6 +74,7 @@ TEST(Ema, SeedRecursionAndGaps) {
       {"seed in the last row", ema, 3, {N, 1, 2, 3}, {N, N, N, 2}},
       {"too short after start", ema, 3, {N, 1, 2}, {N, N, N}},
       {"n = 0", ema, 0, {1, 2}, {N, N}},
+      {"largest count", ema, kHuge, {1, 2}, {N, N}},
       {"n = 1 copies finite values", ema, 1, {1, N, 3}, {1, 1, 3}},
       {"infinity is not a start", ema, 2, {kInf, 1, 3, 5}, {N, N, 2, 2 * (1 - a) + 5 * a}},
   });
@@ -84,6 +88,7 @@ TEST(RollingStd, PopulationDeviationOfFiniteWindows) {
       {"infinity in the window", rolling_std, 2, {1, kInf, 3, 5}, {N, N, N, 1}},
       {"longer than the panel", rolling_std, 3, {1, 2}, {N, N}},
       {"n = 0", rolling_std, 0, {1, 2}, {N, N}},
+      {"largest count", rolling_std, kHuge, {1, 2}, {N, N}},
   });
 }
 
@@ -98,6 +103,7 @@ TEST(Rsi, WilderAverages) {
       {"n + 1 values needed", rsi, 3, {1, 2, 3}, {N, N, N}},
       {"n = 1", rsi, 1, {1, 2, 1}, {N, 100, 0}},
       {"n = 0", rsi, 0, {1, 2, 3}, {N, N, N}},
+      {"largest count", rsi, kHuge, {N, 1, 2, 3}, {N, N, N, N}},
   });
 }
 
@@ -113,6 +119,7 @@ TEST(RollingExtremes, NaNWindowsAndInfinities) {
       {"n = rows", rolling_max, 3, {1, 5, 2}, {N, N, 5}},
       {"longer than the panel", rolling_max, 4, {1, 5, 2}, {N, N, N}},
       {"n = 0", rolling_min, 0, {1, 5, 2}, {N, N, N}},
+      {"largest count", rolling_max, kHuge, {1, 5, 2}, {N, N, N}},
   });
 }
 
@@ -127,6 +134,8 @@ TEST(LaggedComparisons, PctChangeRiseFall) {
       {"fall with NaN", fall, 1, {3, N, 1, 0}, {0, 0, 0, 1}},
       {"rise n = 0", rise, 0, {1, 2}, {0, 0}},
       {"rise longer", rise, 3, {1, 2}, {0, 0}},
+      {"pct_change largest count", pct_change, kHuge, {1, 2}, {N, N}},
+      {"fall largest count", fall, kHuge, {2, 1}, {0, 0}},
   });
 }
 

@@ -40,6 +40,7 @@ TEST(Signals, EdgesAndShiftFalse) {
       {"shift_false(2)", lag(2), {1, 1, 0, 1}, {0, 0, 1, 1}},
       {"shift_false(rows)", lag(3), {1, 1, 1}, {0, 0, 0}},
       {"shift_false beyond", lag(9), {1, 1, 1}, {0, 0, 0}},
+      {"shift_false largest count", lag(std::size_t(-1)), {1, 1}, {0, 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -68,6 +69,8 @@ TEST(Signals, Sustain) {
       {"sustain(2, 0) from row 1", 2, 0, {0, 0, 0}, {0, 1, 1}},
       {"NaN and 2 never count", 1, std::nullopt, {1, N, 2, 1}, {1, 0, 0, 1}},
       {"window slides", 2, 2, {1, 1, N, 1, 1, 0}, {0, 1, 0, 0, 1, 0}},
+      {"largest window", std::size_t(-1), 0, {1, 1}, {0, 0}},
+      {"largest nsatisfy", 1, std::size_t(-1), {1, 1}, {0, 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,6 +121,10 @@ TEST(Signals, DirectEdgesEqualTheComposition) {
     EXPECT_TRUE(same_column(column(got_entry.data, j), column(want_entry.data, j)));
     EXPECT_TRUE(same_column(column(got_exit.data, j), column(want_exit.data, j)));
   }
+  EXPECT_EQ(got_entry.dates, want_entry.dates);
+  EXPECT_EQ(got_entry.symbols, want_entry.symbols);
+  EXPECT_EQ(got_exit.dates, want_exit.dates);
+  EXPECT_EQ(got_exit.symbols, want_exit.symbols);
 }
 
 TEST(Signals, EmptyPanels) {

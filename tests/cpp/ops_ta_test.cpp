@@ -19,6 +19,7 @@ using korva::testing::random_panel;
 using korva::testing::same_column;
 constexpr double N = kNaN;
 using Col = std::vector<double>;
+constexpr std::size_t kHuge = std::size_t(-1);
 
 // One-column high, low, close and volume panels.
 struct Bars {
@@ -255,6 +256,28 @@ TEST(Aroon, RowsSinceTheExtreme) {
       {"infinity in the window", aroon_n(1, true), flat_bars({1, kInf, 2, 3}), {N, N, N, 100}},
       {"n = 0", aroon_n(0, true), flat_bars({1, 2}), {N, N}},
       {"window of n + 1 rows needed", aroon_n(2, true), flat_bars({1, 2}), {N, N}},
+  });
+}
+
+// The largest count never fits a panel: no start row plus n (or n + 1) can wrap around to a
+// row inside it.
+TEST(TechnicalIndicators, LargestCountGivesNoValue) {
+  const Bars late{{N, 11, 12, 13}, {N, 9, 10, 11}, {N, 10, 11, 12}, {N, 5, 6, 7}};
+  const Col none{N, N, N, N};
+  run_cases({
+      {"atr", atr_n(kHuge), late, none},
+      {"natr", natr_n(kHuge), late, none},
+      {"+DI", di_n(kHuge, true), late, none},
+      {"adx", adx_n(kHuge), late, none},
+      {"willr", willr_n(kHuge), late, none},
+      {"stoch_k", stoch_k_n(kHuge), late, none},
+      {"stoch_d n", stoch_d_n(kHuge, 1), late, none},
+      {"stoch_d d", stoch_d_n(1, kHuge), late, none},
+      {"cci", cci_n(kHuge), late, none},
+      {"mfi", mfi_n(kHuge), late, none},
+      {"vwap", vwap_n(kHuge), late, none},
+      {"aroon up", aroon_n(kHuge, true), late, none},
+      {"aroon down", aroon_n(kHuge - 1, false), late, none},
   });
 }
 
