@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string_view>
 #include <vector>
 
@@ -218,6 +219,12 @@ class Printer {
 }  // namespace
 
 void append_double(double d, std::string& out) {
+  // A JSON value never holds a non-finite double (it becomes null), so neither does a
+  // literal; a direct caller gets the same reading.
+  if (!std::isfinite(d)) {
+    out += "null";
+    return;
+  }
   // Shortest round-trip digits in scientific form, e.g. "-1.5e-07", then re-laid out.
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);

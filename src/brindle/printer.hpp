@@ -34,7 +34,7 @@ std::string format_at(const json::Value& value, std::size_t depth);
 // objects as compact JSON.
 std::string literal(const json::Value& value);
 void append_literal(const json::Value& value, std::string& out);
-// The double rule of `literal` alone.
+// The double rule of `literal` alone; a non-finite double is written as null.
 void append_double(double d, std::string& out);
 
 }  // namespace korva::brindle

@@ -218,6 +218,17 @@ TEST(Printer, Literals) {
   }
 }
 
+TEST(Printer, NonFiniteDoublesPrintAsNull) {
+  const double cases[] = {std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN()};
+  for (double d : cases) {
+    std::string out;
+    append_double(d, out);
+    EXPECT_EQ(out, "null");
+  }
+}
+
 TEST(Printer, ReparsingGivesTheSameTree) {
   const char* sources[] = {
       "sma(close, 20)",
