@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace korva::json {
 
@@ -72,7 +74,73 @@ Value* Object::find(std::string_view key) {
 }
 
 bool operator==(const Object& a, const Object& b) {
+  // Each member comparison is itself iterative, so this recurses one level at most.
   return a.entries_ == b.entries_;
+}
+
+Value::Value(const Value& other) {
+  if (!other.is_array() && !other.is_object()) {
+    v_ = other.v_;
+    return;
+  }
+  // Containers are created with their final size before their children are queued, so the
+  // destination pointers on the stack stay valid.
+  std::vector<std::pair<const Value*, Value*>> pending{{&other, this}};
+  while (!pending.empty()) {
+    const auto [src, dst] = pending.back();
+    pending.pop_back();
+    if (src->is_array()) {
+      const Array& from = src->as_array();
+      dst->v_ = Array(from.size());
+      Array& to = dst->as_array();
+      for (std::size_t i = 0; i < from.size(); ++i) pending.emplace_back(&from[i], &to[i]);
+    } else if (src->is_object()) {
+      const std::vector<Object::Entry>& from = src->as_object().entries_;
+      dst->v_ = Object();
+      std::vector<Object::Entry>& to = dst->as_object().entries_;
+      to.reserve(from.size());
+      for (const auto& entry : from) to.emplace_back(entry.first, Value());
+      for (std::size_t i = 0; i < from.size(); ++i) {
+        pending.emplace_back(&from[i].second, &to[i].second);
+      }
+    } else {
+      dst->v_ = src->v_;
+    }
+  }
+}
+
+Value& Value::operator=(const Value& other) {
+  if (this != &other) {
+    Value copy(other);  // copy first: `other` may live inside this value
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+bool operator==(const Value& a, const Value& b) {
+  std::vector<std::pair<const Value*, const Value*>> pending{{&a, &b}};
+  while (!pending.empty()) {
+    const auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x->kind() != y->kind()) return false;
+    if (x->is_array()) {
+      const Array& xs = x->as_array();
+      const Array& ys = y->as_array();
+      if (xs.size() != ys.size()) return false;
+      for (std::size_t i = 0; i < xs.size(); ++i) pending.emplace_back(&xs[i], &ys[i]);
+    } else if (x->is_object()) {
+      const Object& xs = x->as_object();
+      const Object& ys = y->as_object();
+      if (xs.size() != ys.size()) return false;
+      for (auto xi = xs.begin(), yi = ys.begin(); xi != xs.end(); ++xi, ++yi) {
+        if (xi->first != yi->first) return false;
+        pending.emplace_back(&xi->second, &yi->second);
+      }
+    } else if (x->v_ != y->v_) {
+      return false;
+    }
+  }
+  return true;
 }
 
 Value::Value(std::int64_t i) {

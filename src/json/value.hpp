@@ -51,6 +51,7 @@ class Object {
   friend bool operator==(const Object&, const Object&);
 
  private:
+  friend class Value;
   std::vector<Entry> entries_;
 };
 
@@ -72,11 +73,13 @@ class Value {
   Value(Array a) : v_(std::move(a)) {}
   Value(Object o) : v_(std::move(o)) {}
 
-  Value(const Value&) = default;
+  // Copying, comparing and destroying walk deep values with an explicit stack instead of
+  // recursing, so no nesting depth can exhaust the native stack (the language parser can
+  // build trees thousands of levels deep from flat source).
+  Value(const Value& other);
   Value(Value&&) noexcept = default;
-  Value& operator=(const Value&) = default;
+  Value& operator=(const Value& other);
   Value& operator=(Value&&) noexcept = default;
-  // Tears deep values down without recursing, so no nesting depth can exhaust the stack.
   ~Value();
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
@@ -102,7 +105,7 @@ class Value {
   const Object& as_object() const { return std::get<Object>(v_); }
   Object& as_object() { return std::get<Object>(v_); }
 
-  friend bool operator==(const Value& a, const Value& b) { return a.v_ == b.v_; }
+  friend bool operator==(const Value& a, const Value& b);
 
  private:
   std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double, std::string, Array,

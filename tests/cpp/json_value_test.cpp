@@ -207,5 +207,82 @@ TEST(JsonValue, DeepValuesWriteAndDestroySafely) {
   EXPECT_EQ(write(o).size(), 6u * kDepth + 2);
 }
 
+// Copies and comparisons of values nested far deeper than the stack could follow by
+// recursion: arrays, objects and both mixed, with a difference at the innermost leaf.
+TEST(JsonValue, DeepValuesCopyAndCompareSafely) {
+  constexpr int kDepth = 50000;
+  struct Case {
+    const char* name;
+    bool objects;
+    bool mixed;
+  } cases[] = {{"arrays", false, false}, {"objects", true, false}, {"mixed", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Value original(1);
+    for (int i = 0; i < kDepth; ++i) {
+      if (c.objects || (c.mixed && i % 2 == 0)) {
+        Object wrap;
+        wrap.insert("k", std::move(original));
+        wrap.insert("a", Value(i));
+        original = Value(std::move(wrap));
+      } else {
+        Array wrap;
+        wrap.push_back(Value(i));
+        wrap.push_back(std::move(original));
+        original = Value(std::move(wrap));
+      }
+    }
+    auto child_of = [](Value& v) -> Value* {
+      if (v.is_array()) return &v.as_array()[1];
+      if (v.is_object()) return v.as_object().find("k");
+      return nullptr;
+    };
+
+    Value copy(original);
+    EXPECT_TRUE(copy == original);
+    EXPECT_EQ(write(copy), write(original));
+    // A difference at the innermost leaf is found.
+    Value* leaf = &copy;
+    while (Value* next = child_of(*leaf)) leaf = next;
+    ASSERT_EQ(*leaf, Value(1));
+    *leaf = Value(2);
+    EXPECT_FALSE(copy == original);
+
+    // Assigning a value's own descendant to it copies before replacing.
+    Value assigned("x");
+    assigned = original;
+    EXPECT_TRUE(assigned == original);
+    const Value expected(*child_of(assigned));
+    assigned = *child_of(assigned);
+    EXPECT_TRUE(assigned == expected);
+  }
+}
+
+TEST(JsonValue, EqualityDistinguishesKindsKeysAndSizes) {
+  struct Case {
+    Value a, b;
+    bool equal;
+  } cases[] = {
+      {Value(1), Value(1.0), false},
+      {Value(1), Value(1), true},
+      {Value(-1), Value(-1), true},
+      {Value(0.0), Value(-0.0), true},
+      {Value("a"), Value("a"), true},
+      {Value(), Value(false), false},
+      {Value(Array{Value(1)}), Value(Array{Value(1), Value(2)}), false},
+      {Value(Array{Value(1), Value(2)}), Value(Array{Value(2), Value(1)}), false},
+      {Value(Object::from_entries({{"a", Value(1)}})),
+       Value(Object::from_entries({{"b", Value(1)}})), false},
+      {Value(Object::from_entries({{"a", Value(1)}, {"b", Value()}})),
+       Value(Object::from_entries({{"b", Value()}, {"a", Value(1)}})), true},
+      {Value(Object()), Value(Array()), false},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(cases[i].a == cases[i].b, cases[i].equal);
+    EXPECT_EQ(cases[i].b == cases[i].a, cases[i].equal);
+  }
+}
+
 }  // namespace
 }  // namespace korva::json
