@@ -233,6 +233,12 @@ TEST(ReadExprErrors, MessagesAndPositions) {
       {R"({"a":1 } )", "missing field `op` at line 1 column 8"},
       {R"({"op":"Data","op":"Const"})", "duplicate field `op` at line 1 column 17"},
       {R"({"op":"Data","op" :"Const"})", "duplicate field `op` at line 1 column 18"},
+      // The reader stops after the doubled key's blanks and a brace that follows them, or at
+      // the end of the text; the closing brace of a tagless object is consumed too.
+      {R"({"op":"Data","op" })", "duplicate field `op` at line 1 column 19"},
+      {R"({"op":"Data","op")", "duplicate field `op` at line 1 column 17"},
+      {R"({"op":"Data","op",)", "duplicate field `op` at line 1 column 17"},
+      {"{\n  \"a\": 1\n}\n", "missing field `op` at line 3 column 1"},
       {"[]", "missing field `op` at line 1 column 2"},
       {"[ ]", "missing field `op` at line 1 column 3"},
       // Outermost value neither object nor array: positioned after it.
