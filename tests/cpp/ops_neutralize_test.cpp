@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <random>
@@ -88,7 +90,10 @@ TEST(SolveOls, BitIdenticalToTheTextbookRecipe) {
       ASSERT_EQ(got.has_value(), want.has_value());
       if (!got) continue;
       ASSERT_EQ(got->size(), k);
-      EXPECT_EQ(std::memcmp(got->data(), want->data(), k * sizeof(double)), 0);
+      for (std::size_t i = 0; i < k; ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>((*got)[i]), std::bit_cast<std::uint64_t>((*want)[i]))
+            << "coefficient " << i;
+      }
     }
   }
 }
