@@ -182,11 +182,14 @@ TEST(Backtest, ParticipationCapEdgeCells) {
     const char* name;
     double volume;
     double exposure;
+    double max_participation = 0.1;
   } cases[] = {
       {"zero volume forces 0", 0.0, 0.0},
       {"NaN volume is uncapped", N, 0.5},
       {"negative volume leaves the clamp off", -100.0, 0.5},
       {"large volume", 1e9, 0.5},
+      {"NaN max_participation leaves the limit off", 0.0, 0.5, N},
+      {"negative max_participation leaves the limit off", 0.0, 0.5, -0.1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,7 +197,7 @@ TEST(Backtest, ParticipationCapEdgeCells) {
     const Panel p = make({1}, {"A"}, {{10}});
     const Panel v = make({1}, {"A"}, {{c.volume}});
     BacktestConfig cfg;
-    cfg.max_participation = 0.1;
+    cfg.max_participation = c.max_participation;
     cfg.initial_capital = 1000000;
     const BacktestRun r = simulate(w, p, cfg, &v);
     expect_near_all(r.exposure, {c.exposure});
