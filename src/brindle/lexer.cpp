@@ -7,6 +7,8 @@
 #include <optional>
 #include <system_error>
 
+#include "json/utf8.hpp"
+
 namespace korva::brindle {
 
 namespace {
@@ -44,24 +46,6 @@ Decoded decode(std::string_view s, std::size_t i) {
   }
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kReplacement, 1};
   return {cp, len};
-}
-
-void append_utf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 bool is_digit(char c) {
@@ -168,7 +152,7 @@ class Lexer {
       } else {
         const Decoded d = decode(src_, i_);
         std::string shown;
-        append_utf8(d.cp, shown);
+        json::append_utf8(d.cp, shown);
         return std::unexpected(ParseError{"unexpected character `" + shown + "`", line_, col_});
       }
     }
@@ -206,7 +190,7 @@ class Lexer {
     while (j < src_.size() && src_[j] != '"') {
       const Decoded d = decode(src_, j);
       if (d.cp == kReplacement && d.len == 1 && static_cast<unsigned char>(src_[j]) >= 0x80) {
-        append_utf8(kReplacement, text);
+        json::append_utf8(kReplacement, text);
       } else {
         text.append(src_.substr(j, d.len));
       }

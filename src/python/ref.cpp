@@ -1,5 +1,7 @@
 #include "python/ref.hpp"
 
+#include "json/utf8.hpp"
+
 namespace korva::py {
 
 namespace {
@@ -14,24 +16,6 @@ std::string type_attr(PyObject* obj, const char* attr) {
   std::string_view name = Py_TYPE(obj)->tp_name;
   if (auto dot = name.rfind('.'); dot != std::string_view::npos) name.remove_prefix(dot + 1);
   return std::string(name);
-}
-
-void append_utf8(std::string& out, Py_UCS4 cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 }  // namespace
@@ -83,7 +67,7 @@ std::string utf8_lossy(PyObject* str) {
   for (Py_ssize_t i = 0; i < length; ++i) {
     Py_UCS4 cp = PyUnicode_READ(kind, data, i);
     if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-    append_utf8(out, cp);
+    korva::json::append_utf8(static_cast<char32_t>(cp), out);
   }
   return out;
 }
