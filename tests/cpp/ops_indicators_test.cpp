@@ -239,21 +239,6 @@ Col rolling_std(const Col& x, std::size_t n) {
   return out;
 }
 
-Col rolling_extreme(const Col& x, std::size_t n, bool is_max) {
-  Col out(x.size(), N);
-  if (n == 0 || n > x.size()) return out;
-  for (std::size_t t = n - 1; t < x.size(); ++t) {
-    double acc = is_max ? -kInf : kInf;
-    bool nan = false;
-    for (std::size_t i = t + 1 - n; i <= t; ++i) {
-      nan = nan || std::isnan(x[i]);
-      acc = is_max ? std::max(acc, x[i]) : std::min(acc, x[i]);
-    }
-    if (!nan) out[t] = acc;
-  }
-  return out;
-}
-
 Col ema(const Col& x, std::size_t n) {
   Col out(x.size(), N);
   if (n == 0) return out;
@@ -322,8 +307,8 @@ TEST(Indicators, RowWiseKernelsMatchColumnDefinitionsBitForBit) {
       const auto x = column(p.data, j);
       EXPECT_TRUE(same_column(column(avg.data, j), reference::average(x, n)));
       EXPECT_TRUE(same_column(column(sd.data, j), reference::rolling_std(x, n)));
-      EXPECT_TRUE(same_column(column(hi.data, j), reference::rolling_extreme(x, n, true)));
-      EXPECT_TRUE(same_column(column(lo.data, j), reference::rolling_extreme(x, n, false)));
+      EXPECT_TRUE(same_column(column(hi.data, j), testing::rolling_extreme(x, n, true)));
+      EXPECT_TRUE(same_column(column(lo.data, j), testing::rolling_extreme(x, n, false)));
       EXPECT_TRUE(same_column(column(em.data, j), reference::ema(x, n)));
       EXPECT_TRUE(same_column(column(rs.data, j), reference::rsi(x, n)));
     }

@@ -415,23 +415,9 @@ Col adx(const Col& h, const Col& l, const Col& c, std::size_t n) {
   return wilder(dx, s + n - 1, n);
 }
 
-Col rolling(const Col& x, std::size_t n, bool is_max) {
-  Col out(x.size(), N);
-  if (n == 0 || n > x.size()) return out;
-  for (std::size_t t = n - 1; t < x.size(); ++t) {
-    double acc = is_max ? -kInf : kInf;
-    bool nan = false;
-    for (std::size_t i = t + 1 - n; i <= t; ++i) {
-      nan = nan || std::isnan(x[i]);
-      acc = is_max ? std::max(acc, x[i]) : std::min(acc, x[i]);
-    }
-    if (!nan) out[t] = acc;
-  }
-  return out;
-}
-
 Col stochastic(const Col& h, const Col& l, const Col& c, std::size_t n, bool williams) {
-  const Col hh = rolling(h, n, true), ll = rolling(l, n, false);
+  const Col hh = korva::testing::rolling_extreme(h, n, true),
+            ll = korva::testing::rolling_extreme(l, n, false);
   Col out(c.size(), N);
   for (std::size_t i = 0; i < c.size(); ++i) {
     if (std::isfinite(hh[i]) && std::isfinite(ll[i]) && hh[i] != ll[i] && std::isfinite(c[i])) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -23,6 +24,24 @@ inline Panel column_panel(const std::vector<double>& values) {
   Dates dates;
   for (std::size_t i = 0; i < values.size(); ++i) dates.push_back(std::int32_t(i + 1));
   return Panel{dates, {"A"}, Matrix(values.size(), 1, values)};
+}
+
+// Column definition of the rolling maximum (or minimum) over the last n rows: NaN during
+// the warm-up, for n = 0, and wherever the window holds a NaN.
+inline std::vector<double> rolling_extreme(const std::vector<double>& x, std::size_t n,
+                                           bool is_max) {
+  std::vector<double> out(x.size(), std::numeric_limits<double>::quiet_NaN());
+  if (n == 0 || n > x.size()) return out;
+  for (std::size_t t = n - 1; t < x.size(); ++t) {
+    double acc = is_max ? -kInf : kInf;
+    bool nan = false;
+    for (std::size_t i = t + 1 - n; i <= t; ++i) {
+      nan = nan || std::isnan(x[i]);
+      acc = is_max ? std::max(acc, x[i]) : std::min(acc, x[i]);
+    }
+    if (!nan) out[t] = acc;
+  }
+  return out;
 }
 
 inline std::vector<double> column(const Matrix& m, std::size_t j) {
