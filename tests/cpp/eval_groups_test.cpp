@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/eval.hpp"
+#include "expr_builders.hpp"
 
 namespace korva {
 namespace {
@@ -13,32 +14,14 @@ namespace {
 using brindle::Expr;
 using brindle::Field;
 using brindle::Op;
+using testing::constant;
+using testing::data;
+using testing::list;
+using testing::node;
+using testing::ptr;
 
 constexpr double nan = kNaN;
 const std::monostate none;
-
-template <typename... F>
-Expr node(Op op, F&&... fields) {
-  std::vector<Field> v;
-  (v.emplace_back(std::forward<F>(fields)), ...);
-  return Expr(op, std::move(v));
-}
-brindle::ExprPtr ptr(Expr e) {
-  return std::make_unique<Expr>(std::move(e));
-}
-brindle::ExprPtr data(const std::string& name) {
-  return ptr(node(Op::Data, name));
-}
-brindle::ExprPtr constant(double v) {
-  return ptr(node(Op::Const, v));
-}
-
-template <typename... P>
-std::vector<Expr> list(P... items) {
-  std::vector<Expr> out;
-  (out.push_back(std::move(*items)), ...);
-  return out;
-}
 
 Panel make(Dates dates, Symbols symbols, std::vector<double> cells) {
   const std::size_t r = dates.size(), c = symbols.size();

@@ -2,47 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include "expr_builders.hpp"
 #include "test_util.hpp"
 
 namespace korva {
 namespace {
 
 using brindle::Expr;
-using brindle::Field;
+using brindle::ExprPtr;
 using brindle::Op;
+using testing::constant;
+using testing::data;
 using testing::make_panel;
+using testing::node;
+using testing::ptr;
 using testing::same_cells;
 constexpr double N = kNaN;
-
-Expr data(const std::string& name) {
-  return Expr(Op::Data, [&] {
-    std::vector<Field> f;
-    f.emplace_back(name);
-    return f;
-  }());
-}
-Expr constant(double v) {
-  std::vector<Field> f;
-  f.emplace_back(v);
-  return Expr(Op::Const, std::move(f));
-}
-Expr node(Op op, Expr a) {
-  std::vector<Field> f;
-  f.emplace_back(std::make_unique<Expr>(std::move(a)));
-  return Expr(op, std::move(f));
-}
-Expr node(Op op, Expr a, Expr b) {
-  std::vector<Field> f;
-  f.emplace_back(std::make_unique<Expr>(std::move(a)));
-  f.emplace_back(std::make_unique<Expr>(std::move(b)));
-  return Expr(op, std::move(f));
-}
-Expr shift(Expr of, std::uint64_t n) {
-  std::vector<Field> f;
-  f.emplace_back(std::make_unique<Expr>(std::move(of)));
-  f.emplace_back(n);
-  return Expr(Op::Shift, std::move(f));
-}
 
 class EvalTest : public ::testing::Test {
  protected:
@@ -67,28 +42,28 @@ TEST_F(EvalTest, DataLeafIsAnIndependentCopy) {
 TEST_F(EvalTest, Errors) {
   struct Case {
     const char* name;
-    Expr expr;
+    ExprPtr expr;
     std::string message;
   };
   Case cases[] = {
       {"unknown series is case-sensitive", data("Close"), "eval error: unknown series 'Close'"},
       {"bare const at top", constant(2.0), "eval error: bare Const 2 not allowed at top level"},
-      {"const under neg", node(Op::Neg, constant(0.5)),
+      {"const under neg", ptr(node(Op::Neg, constant(0.5))),
        "eval error: bare Const 0.5 not allowed at top level"},
-      {"const in and", node(Op::And, data("close"), constant(-3.25)),
+      {"const in and", ptr(node(Op::And, data("close"), constant(-3.25))),
        "eval error: bare Const -3.25 not allowed at top level"},
-      {"const in mask", node(Op::Mask, data("close"), constant(1e21)),
+      {"const in mask", ptr(node(Op::Mask, data("close"), constant(1e21))),
        "eval error: bare Const 1000000000000000000000 not allowed at top level"},
-      {"both const", node(Op::Gt, constant(1), constant(2)),
+      {"both const", ptr(node(Op::Gt, constant(1), constant(2))),
        "eval error: both operands of a binary op are Const"},
-      {"both const wins over unknown", node(Op::Add, constant(1), constant(2)),
+      {"both const wins over unknown", ptr(node(Op::Add, constant(1), constant(2))),
        "eval error: both operands of a binary op are Const"},
-      {"left error first", node(Op::Add, data("nope"), data("other")),
+      {"left error first", ptr(node(Op::Add, data("nope"), data("other"))),
        "eval error: unknown series 'nope'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(error_of(c.expr), c.message);
+    EXPECT_EQ(error_of(*c.expr), c.message);
   }
 }
 
@@ -115,17 +90,17 @@ TEST_F(EvalTest, TwoPanelOperandsAlign) {
 
 TEST_F(EvalTest, LogicAndUnaryRows) {
   auto cond = node(Op::Gt, data("close"), constant(1));
-  auto r = eval(node(Op::Not, std::move(cond)), ctx);
+  auto r = eval(node(Op::Not, ptr(std::move(cond))), ctx);
   ASSERT_TRUE(r);
   EXPECT_TRUE(same_cells(r->data, {{1, 0}, {0, 1}, {1, 1}}));
-  auto c = eval(node(Op::Ceil, node(Op::Neg, data("close"))), ctx);
+  auto c = eval(node(Op::Ceil, ptr(node(Op::Neg, data("close")))), ctx);
   ASSERT_TRUE(c);
   EXPECT_TRUE(same_cells(c->data, {{-1, -2}, {-3, -0.0}, {N, 4}}));
 }
 
 TEST_F(EvalTest, ShiftRow) {
-  auto zero = eval(shift(data("close"), 0), ctx);
-  auto big = eval(shift(data("close"), 3), ctx);
+  auto zero = eval(node(Op::Shift, data("close"), std::uint64_t{0}), ctx);
+  auto big = eval(node(Op::Shift, data("close"), std::uint64_t{3}), ctx);
   ASSERT_TRUE(zero && big);
   EXPECT_EQ(zero->dates, (Dates{1, 2, 3}));
   EXPECT_TRUE(same_cells(zero->data, {{1, 2}, {3, 0}, {N, -4}}));
