@@ -31,11 +31,11 @@ Result<Panel> eval_numeric(const Expr& e, const EvalContext& ctx, ops::BinaryFn 
   if (l_const && r_const) return eval_error("both operands of a binary op are Const");
   if (l_const) {
     KORVA_TRY(Panel p, eval(r, ctx));
-    return ops::scalar_lhs(p, l.number(0), f);
+    return ops::scalar_lhs(std::move(p), l.number(0), f);
   }
   if (r_const) {
     KORVA_TRY(Panel p, eval(l, ctx));
-    return ops::scalar_rhs(p, r.number(0), f);
+    return ops::scalar_rhs(std::move(p), r.number(0), f);
   }
   KORVA_TRY(Panel a, eval(l, ctx));
   KORVA_TRY(Panel b, eval(r, ctx));

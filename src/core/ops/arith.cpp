@@ -41,28 +41,25 @@ Panel ewise(const Panel& a, const Panel& b, BinaryFn f) {
   return with_fn(f, [&](auto fn) { return binary(a, b, fn); });
 }
 
-Panel scalar_lhs(const Panel& p, double c, BinaryFn f) {
-  Panel out = p.clone();
+Panel scalar_lhs(Panel p, double c, BinaryFn f) {
   with_fn(f, [&](auto fn) {
-    map_cells(out.data, [&](double x) { return fn(c, x); });
+    map_cells(p.data, [&](double x) { return fn(c, x); });
     return 0;
   });
-  return out;
+  return p;
 }
 
-Panel scalar_rhs(const Panel& p, double c, BinaryFn f) {
-  Panel out = p.clone();
+Panel scalar_rhs(Panel p, double c, BinaryFn f) {
   with_fn(f, [&](auto fn) {
-    map_cells(out.data, [&](double x) { return fn(x, c); });
+    map_cells(p.data, [&](double x) { return fn(x, c); });
     return 0;
   });
-  return out;
+  return p;
 }
 
-Panel scalar_mul(const Panel& p, double c) {
-  Panel out = p.clone();
-  map_cells(out.data, [c](double x) { return x * c; });
-  return out;
+Panel scalar_mul(Panel p, double c) {
+  map_cells(p.data, [c](double x) { return x * c; });
+  return p;
 }
 
 Panel gt(const Panel& a, const Panel& b) {
@@ -100,8 +97,7 @@ Panel mask(const Panel& a, const Panel& b) {
 }
 
 Panel neg(Panel p) {
-  map_cells(p.data, [](double x) { return x * -1.0; });
-  return p;
+  return scalar_mul(std::move(p), -1.0);
 }
 
 Panel not_(Panel p) {

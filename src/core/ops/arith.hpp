@@ -61,10 +61,10 @@ Panel binary(const Panel& a, const Panel& b, F f) {
 
 Panel ewise(const Panel& a, const Panel& b, BinaryFn f);
 // f(c, x) for every cell x.
-Panel scalar_lhs(const Panel& p, double c, BinaryFn f);
+Panel scalar_lhs(Panel p, double c, BinaryFn f);
 // f(x, c) for every cell x.
-Panel scalar_rhs(const Panel& p, double c, BinaryFn f);
-Panel scalar_mul(const Panel& p, double c);
+Panel scalar_rhs(Panel p, double c, BinaryFn f);
+Panel scalar_mul(Panel p, double c);
 
 Panel gt(const Panel& a, const Panel& b);
 Panel lt(const Panel& a, const Panel& b);
