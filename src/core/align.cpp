@@ -1,7 +1,6 @@
 #include "core/align.hpp"
 
 #include <algorithm>
-#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -28,7 +27,7 @@ std::vector<std::ptrdiff_t> index_of(const std::vector<Label>& source,
 
 }  // namespace
 
-Panel project(const Panel& p, const Dates& dates, const Symbols& symbols) {
+Matrix project_cells(const Panel& p, const Dates& dates, const Symbols& symbols) {
   const auto rows = index_of<std::int32_t, std::int32_t>(p.dates, dates);
   const auto cols = index_of<std::string, std::string_view>(p.symbols, symbols);
   const std::size_t m = symbols.size();
@@ -51,19 +50,31 @@ Panel project(const Panel& p, const Dates& dates, const Symbols& symbols) {
     }
     for (std::size_t j = 0; j < m; ++j) dst[j] = cols[j] >= 0 ? src[cols[j]] : kNaN;
   }
-  return Panel{dates, symbols, Matrix(dates.size(), m, std::move(cells))};
+  return Matrix(dates.size(), m, std::move(cells));
 }
 
-std::pair<Panel, Panel> align(const Panel& a, const Panel& b) {
-  std::set<std::int32_t> date_set(a.dates.begin(), a.dates.end());
-  date_set.insert(b.dates.begin(), b.dates.end());
-  const Dates dates(date_set.begin(), date_set.end());
+Panel project(const Panel& p, const Dates& dates, const Symbols& symbols) {
+  return Panel{dates, symbols, project_cells(p, dates, symbols)};
+}
+
+std::pair<Dates, Symbols> aligned_labels(const Panel& a, const Panel& b) {
+  Dates dates;
+  dates.reserve(a.dates.size() + b.dates.size());
+  dates.insert(dates.end(), a.dates.begin(), a.dates.end());
+  dates.insert(dates.end(), b.dates.begin(), b.dates.end());
+  std::sort(dates.begin(), dates.end());
+  dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
 
   const std::unordered_set<std::string_view> in_b(b.symbols.begin(), b.symbols.end());
   Symbols symbols;
   for (const auto& s : a.symbols) {
     if (in_b.contains(s)) symbols.push_back(s);
   }
+  return {std::move(dates), std::move(symbols)};
+}
+
+std::pair<Panel, Panel> align(const Panel& a, const Panel& b) {
+  auto [dates, symbols] = aligned_labels(a, b);
   return {project(a, dates, symbols), project(b, dates, symbols)};
 }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
+
+#include "core/align.hpp"
+#include "core/ops/grid.hpp"
 
 namespace korva {
 
@@ -61,93 +61,6 @@ inline bool usable_entry(double price) {
   return !std::isnan(price) && price != 0.0;
 }
 
-// The cell rule of `project` (the last occurrence of a repeated label wins, absent cells
-// NaN), returning the matrix only. Each cell is written once, and a row whose columns map
-// one to one is copied as a block, which is the common case of panels sharing symbols.
-Matrix project_cells(const Panel& p, const Dates& dates, const Symbols& symbols) {
-  const std::size_t n = dates.size();
-  const std::size_t m = symbols.size();
-  std::unordered_map<std::int32_t, std::size_t> row_of;
-  row_of.reserve(p.dates.size());
-  for (std::size_t r = 0; r < p.dates.size(); ++r) row_of[p.dates[r]] = r;
-  std::unordered_map<std::string_view, std::size_t> col_of;
-  col_of.reserve(p.symbols.size());
-  for (std::size_t c = 0; c < p.symbols.size(); ++c) col_of[p.symbols[c]] = c;
-
-  constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
-  std::vector<std::size_t> cols(m, kAbsent);
-  bool identity = p.symbols.size() == m;
-  for (std::size_t j = 0; j < m; ++j) {
-    auto it = col_of.find(symbols[j]);
-    if (it != col_of.end()) cols[j] = it->second;
-    identity = identity && cols[j] == j;
-  }
-
-  std::vector<double> cells;
-  cells.reserve(n * m);
-  std::vector<double> gathered(identity ? 0 : m);
-  for (std::size_t i = 0; i < n; ++i) {
-    auto it = row_of.find(dates[i]);
-    if (it == row_of.end()) {
-      cells.insert(cells.end(), m, kNaN);
-      continue;
-    }
-    const double* src = p.data.row(it->second);
-    if (identity) {
-      cells.insert(cells.end(), src, src + m);
-      continue;
-    }
-    for (std::size_t j = 0; j < m; ++j) gathered[j] = cols[j] == kAbsent ? kNaN : src[cols[j]];
-    cells.insert(cells.end(), gathered.begin(), gathered.end());
-  }
-  return Matrix(n, m, std::move(cells));
-}
-
-// A panel's cells on the grid: the panel's own matrix when its labels already are the grid
-// (same dates, same symbols without repeats), otherwise a projected copy.
-class GridCells {
- public:
-  GridCells(const Panel& p, const Dates& dates, const Symbols& symbols) {
-    if (on_grid(p, dates, symbols)) {
-      view_ = &p.data;
-    } else {
-      owned_ = project_cells(p, dates, symbols);
-      view_ = &owned_;
-    }
-  }
-  GridCells(const GridCells&) = delete;
-  GridCells& operator=(const GridCells&) = delete;
-  const Matrix& operator*() const { return *view_; }
-  const Matrix* operator->() const { return view_; }
-
- private:
-  static bool on_grid(const Panel& p, const Dates& dates, const Symbols& symbols) {
-    if (p.dates != dates || p.symbols != symbols) return false;
-    const std::unordered_set<std::string_view> distinct(symbols.begin(), symbols.end());
-    return distinct.size() == symbols.size();
-  }
-
-  Matrix owned_;
-  const Matrix* view_ = nullptr;
-};
-
-// The grid of `align`: the ascending union of both date lists without repeats, and the
-// first panel's symbols that the second also has, in the first panel's order.
-std::pair<Dates, Symbols> aligned_labels(const Panel& a, const Panel& b) {
-  Dates dates;
-  dates.reserve(a.dates.size() + b.dates.size());
-  dates.insert(dates.end(), a.dates.begin(), a.dates.end());
-  dates.insert(dates.end(), b.dates.begin(), b.dates.end());
-  std::sort(dates.begin(), dates.end());
-  dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
-  const std::unordered_set<std::string_view> in_b(b.symbols.begin(), b.symbols.end());
-  Symbols symbols;
-  for (const auto& s : a.symbols) {
-    if (in_b.contains(s)) symbols.push_back(s);
-  }
-  return {std::move(dates), std::move(symbols)};
-}
-
 }  // namespace
 
 std::optional<Matrix> conform_to(const Panel& grid, const Panel* panel) {
@@ -187,15 +100,15 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
   Dates& dates = grid.first;
   const Symbols& symbols = grid.second;
   Matrix targets = project_cells(weights, dates, symbols);
-  const GridCells price_cells(prices, dates, symbols);
-  const Matrix& px = *price_cells;
+  const ops::GridMatrix price_cells(prices, dates, symbols);
+  const Matrix& px = price_cells.matrix();
   BacktestRun out;
   const std::size_t n = dates.size();
   const std::size_t m = symbols.size();
   if (n == 0) return out;
 
-  std::optional<GridCells> hi;
-  std::optional<GridCells> lo;
+  std::optional<ops::GridMatrix> hi;
+  std::optional<ops::GridMatrix> lo;
   if (high != nullptr && low != nullptr) {
     hi.emplace(*high, dates, symbols);
     lo.emplace(*low, dates, symbols);
@@ -333,8 +246,8 @@ BacktestRun run(const Panel& weights, const Panel& prices, const Panel* high, co
   for (std::size_t i = 0; i < n; ++i) {
     const double* w = targets.row(i);
     const double* p = px.row(i);
-    const double* h_row = excursions ? (*hi)->row(i) : nullptr;
-    const double* l_row = excursions ? (*lo)->row(i) : nullptr;
+    const double* h_row = excursions ? hi->row(i) : nullptr;
+    const double* l_row = excursions ? lo->row(i) : nullptr;
     for (std::size_t j = 0; j < m; ++j) {
       if (delist_on && !std::isnan(p[j])) last_price[j] = p[j];
       OpenTrade& s = state[j];

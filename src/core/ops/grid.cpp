@@ -34,7 +34,7 @@ GridMatrix::GridMatrix(const Panel& p, const Dates& dates, const Symbols& symbol
   if (lies_on_grid(p, dates, symbols)) {
     m_ = &p.data;
   } else {
-    owned_ = std::move(project(p, dates, symbols).data);
+    owned_ = project_cells(p, dates, symbols);
     m_ = &owned_;
   }
 }

@@ -14,7 +14,7 @@
 namespace korva::ops {
 
 Matrix project_onto(const Panel& panel, const Dates& dates, const Symbols& symbols) {
-  return std::move(project(panel, dates, symbols).data);
+  return project_cells(panel, dates, symbols);
 }
 
 namespace {
